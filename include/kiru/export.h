@@ -1,0 +1,12 @@
+// Symbol visibility for the Kiru shared library.
+#pragma once
+
+#if defined(_WIN32)
+#  if defined(KIRU_BUILDING)
+#    define KIRU_API __declspec(dllexport)
+#  else
+#    define KIRU_API __declspec(dllimport)
+#  endif
+#else
+#  define KIRU_API __attribute__((visibility("default")))
+#endif

@@ -1,0 +1,14 @@
+// Kiru: image acquisition for machine-vision inspection stations.
+// This is the one header a client includes.
+#pragma once
+
+#include <kiru/export.h>
+#include <kiru/win_types.h>
+#include <kiru/ifw_types.h>
+#include <kiru/xistorage.h>
+#include <kiru/ciobject.h>
+#include <kiru/scoped_handles.h>
+#include <kiru/ixgrab.h>
+#include <kiru/cigrab.h>
+#include <kiru/backends_tag.h>
+#include <kiru/entry.h>

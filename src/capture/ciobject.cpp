@@ -1,0 +1,3 @@
+#include <kiru/ciobject.h>
+
+CIobject::~CIobject() = default;

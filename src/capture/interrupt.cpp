@@ -1,0 +1,20 @@
+#include "capture/interrupt.h"
+
+#include <algorithm>
+
+#include "capture/sim/sim_module.h"
+#include "platform/kernel.h"
+
+CInterrupt::CInterrupt(std::shared_ptr<kiru::sim::SimModule> sim, ULONG channel, ULONG event, HANDLE handle)
+    : m_sim(std::move(sim)), m_channel(channel), m_eventNumber(event), m_event(handle) {}
+
+CInterrupt::~CInterrupt() {
+    {
+        std::lock_guard<std::mutex> lock(m_sim->mutex);
+        auto& list = m_sim->channels[m_channel]->interrupts;
+        list.erase(std::remove_if(list.begin(), list.end(),
+                                  [&](const kiru::sim::InterruptObject& o) { return o.handle == m_event; }),
+                   list.end());
+    }
+    CloseHandle(m_event);
+}

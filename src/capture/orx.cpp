@@ -1,0 +1,88 @@
+// Module creation and the library's small free functions.
+#include "capture/orx.h"
+
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netinet/in.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "capture/gige.h"
+#include "capture/rcs.h"
+#include "capture/sim/numbers.h"
+#include "capture/sim/sim_module.h"
+#include "capture/sim/station_state.h"
+
+using kiru::sim::StationState;
+
+const ULONG kOrvVersionResolution[8] = {2264, 904, 512, 271608, 271712, 1058056, 271736, 1416};
+
+CICapMod* OrxCreateCaptureModule(const char* name, ULONG index, const char* configFile) {
+    if (!name) return nullptr;
+    std::shared_ptr<kiru::sim::SimModule> sim = StationState::Get().Find(name, index);
+    if (!sim) return nullptr;
+    {
+        std::lock_guard<std::mutex> lock(sim->mutex);
+        // A GigE camera that does not answer is not found on the network.
+        if (sim->name == "GEV" && !sim->channels.empty() && !sim->channels[0]->reachable) return nullptr;
+        sim->configFile = configFile ? configFile : "";
+    }
+    CICapMod* module;
+    if (sim->name == "GEV") module = new CGige(sim);
+    else if (sim->name == "RCS") module = new CRCS(sim);
+    else module = new CICapMod(sim);
+    module->m_configFile = configFile ? configFile : "";
+    return module;
+}
+
+int OrxSetConsoleHandler(ORX_CONSOLE_HANDLER handler) {
+    StationState& s = StationState::Get();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    s.consoleHandler = handler;
+    return 1;
+}
+
+ORX_CONSOLE_HANDLER OrxGetConsoleHandler() {
+    StationState& s = StationState::Get();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    return s.consoleHandler;
+}
+
+ULONG OrxGetAdapterIndexFromIP(ULONG addressNetworkOrder) {
+    ULONG found = 0;
+    ifaddrs* list = nullptr;
+    if (getifaddrs(&list) == 0) {
+        for (ifaddrs* a = list; a && !found; a = a->ifa_next) {
+            if (!a->ifa_addr || a->ifa_addr->sa_family != AF_INET) continue;
+            const auto* in = reinterpret_cast<const sockaddr_in*>(a->ifa_addr);
+            if (in->sin_addr.s_addr == addressNetworkOrder) found = if_nametoindex(a->ifa_name);
+        }
+        freeifaddrs(list);
+    }
+    if (found) return found;
+    // The station's host adapters, numbered in order of first appearance.
+    std::vector<ULONG> adapters;
+    for (const auto& m : StationState::Get().Modules()) {
+        if (m->name != "GEV") continue;
+        std::lock_guard<std::mutex> lock(m->mutex);
+        if (m->channels.empty()) continue;
+        auto it = m->channels[0]->texts.find(0x4014);
+        ULONG host;
+        if (it == m->channels[0]->texts.end() || !kiru::sim::ParseIPv4(it->second, &host)) continue;
+        if (std::find(adapters.begin(), adapters.end(), host) == adapters.end()) adapters.push_back(host);
+    }
+    for (std::size_t i = 0; i < adapters.size(); ++i) {
+        if (htonl(adapters[i]) == addressNetworkOrder) return static_cast<ULONG>(i + 1);
+    }
+    return 0;
+}
+
+int CheckOrvVersionResolution(ULONG a, ULONG b, ULONG c, ULONG d, ULONG e, ULONG f, ULONG g, ULONG h) {
+    const ULONG given[8] = {a, b, c, d, e, f, g, h};
+    for (int i = 0; i < 8; ++i) {
+        if (given[i] != kOrvVersionResolution[i]) return 0;
+    }
+    return 1;
+}

@@ -1,0 +1,221 @@
+#include "capture/sim/sim_module.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "capture/sim/sim_clock.h"
+#include "capture/sim/sim_grab.h"
+#include "platform/kernel.h"
+
+namespace kiru::sim {
+
+// ---- SimChannel --------------------------------------------------------
+
+bool SimChannel::Supported(ULONG number) const {
+    if (caps.count(number) || texts.count(number)) return true;
+    auto it = desc.params.lower_bound({number, 0});
+    return it != desc.params.end() && it->first.first == number;
+}
+
+bool SimChannel::HasValue(ULONG number, ULONG index) const { return values.count({number, index}) != 0; }
+
+double SimChannel::Value(ULONG number, ULONG index, double fallback) const {
+    auto it = values.find({number, index});
+    return it == values.end() ? fallback : it->second;
+}
+
+double SimChannel::Limit(ULONG number, double value) const {
+    auto it = caps.find(number);
+    if (it == caps.end()) return value;
+    return std::min(std::max(value, it->second.first), it->second.second);
+}
+
+double SimChannel::TextAddress(ULONG number) const {
+    auto it = texts.find(number);
+    if (it == texts.end()) return 0.0;
+    return static_cast<double>(reinterpret_cast<std::uintptr_t>(it->second.c_str()));
+}
+
+void SimChannel::SetText(ULONG number, const std::string& text) {
+    auto it = texts.find(number);
+    if (it != texts.end()) {
+        // A client may still hold the old text's address.
+        retiredTexts.push_back(std::make_unique<std::string>(std::move(it->second)));
+        texts.erase(it);
+    }
+    texts.emplace(number, text);
+}
+
+ORV_CAM_ATTR SimChannel::Attributes() const {
+    ORV_CAM_ATTR a{};
+    a.Width = aoiSet ? aoiW : desc.width;
+    a.Height = aoiSet ? aoiH : desc.height;
+    a.BytesPerPixel = desc.bytesPerPixel;
+    a.BitsPerPixel = desc.bitsPerPixel;
+    a.ColorFormat = desc.colorFormat;
+    // A raw colour camera repacks its pixels as 4-byte colour on parameter 57 = 4.
+    if (desc.colorFormat == ORV_COLOR_RAW && Value(57, 0) == 4.0) {
+        a.ColorFormat = ORV_COLOR_BGR32;
+        a.BytesPerPixel = 4;
+        a.BitsPerPixel = 32;
+    }
+    const std::string& name = rule.empty() ? desc.cameraFile : rule;
+    std::strncpy(a.CameraFile, name.c_str(), sizeof a.CameraFile - 1);
+    return a;
+}
+
+FrameGeometry SimChannel::Geometry() const {
+    const ORV_CAM_ATTR a = Attributes();
+    FrameGeometry g;
+    g.x = aoiSet ? aoiX : 0;
+    g.y = aoiSet ? aoiY : 0;
+    g.width = a.Width;
+    g.height = a.Height;
+    g.bytesPerPixel = a.BytesPerPixel;
+    return g;
+}
+
+// Parameter 9 switches the trigger mode on; parameter 10 then selects the
+// source: 0 software (a write to parameter 13 fires a frame), 6 the camera's
+// own timer at the frame rate, anything else a hardware trigger line.
+SimChannel::TriggerMode SimChannel::Mode() const {
+    if (Value(9, 0) == 0.0) return TriggerMode::FreeRunning;
+    const double source = Value(10, 0);
+    if (source == 0.0) return TriggerMode::Software;
+    if (source == 6.0) return TriggerMode::FreeRunning;
+    return TriggerMode::Hardware;
+}
+
+double SimChannel::FrameRate() const {
+    const double rate = Value(95, 0);
+    return rate > 0.0 ? rate : desc.frameRate;
+}
+
+bool SimChannel::CanGrab() const {
+    const ORV_CAM_ATTR a = Attributes();
+    return a.Width > 0 && a.Height > 0 && a.BytesPerPixel > 0;
+}
+
+bool SimChannel::Trigger(TriggerMode mode) {
+    if (!reachable || Mode() != mode) return false;
+    bool taken = false;
+    for (auto& grab : grabs) {
+        if (!grab->Stopped()) {
+            grab->Trigger();
+            taken = true;
+        }
+    }
+    return taken;
+}
+
+void SimChannel::KickGrabs() {
+    for (auto& grab : grabs) grab->Kick();
+}
+
+void SimChannel::SignalInterrupts(ULONG event) {
+    for (const InterruptObject& io : interrupts) {
+        if (io.event == event) SetEvent(io.handle);
+    }
+}
+
+// ---- SimModule ---------------------------------------------------------
+
+SimModule::SimModule(const ModuleDesc& desc) : name(desc.name), index(desc.index) {
+    moduleInfo = desc.moduleInfo;
+    info = desc.info;
+    params = desc.moduleParams;
+    inputs = desc.inputs;
+    outputs = desc.outputs;
+    for (const std::string& r : desc.rules) {
+        auto rec = std::make_unique<ORV_CAMERA_RULE>();
+        std::memset(rec.get(), 0, sizeof *rec);
+        std::strncpy(rec->Name, r.c_str(), sizeof rec->Name - 1);
+        rec->Index = static_cast<ULONG>(rules.size());
+        rules.push_back(std::move(rec));
+    }
+    plc.desc = desc.plc;
+    for (const auto& [offset, value] : desc.plc.inputs) plc.in[offset] = value;
+    for (std::size_t i = 0; i < desc.channels.size(); ++i) {
+        auto c = std::make_unique<SimChannel>();
+        c->module = this;
+        c->number = static_cast<ULONG>(i);
+        c->desc = desc.channels[i];
+        c->reachable = c->desc.reachable;
+        c->values = c->desc.params;
+        c->caps = c->desc.caps;
+        c->texts = c->desc.texts;
+        c->regs = c->desc.regs;
+        c->image = c->desc.imageData;
+        for (int v = 0; v < 256; ++v) c->lut[v] = static_cast<unsigned char>(v);
+        channels.push_back(std::move(c));
+    }
+}
+
+SimModule::~SimModule() { Shutdown(); }
+
+std::string SimModule::Tag() const { return name + ":" + std::to_string(index); }
+
+std::string SimModule::ChannelTag(ULONG channel) const { return Tag() + "/" + std::to_string(channel); }
+
+void SimModule::Shutdown() {
+    if (m_shutDown.exchange(true)) return;
+    std::vector<std::shared_ptr<SimGrab>> grabs;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        for (auto& c : channels) {
+            grabs.insert(grabs.end(), c->grabs.begin(), c->grabs.end());
+            c->grabs.clear();
+        }
+    }
+    for (auto& g : grabs) g->Stop();
+    clock.Stop();
+    interrupts.Stop();
+}
+
+void SimModule::StopGrab(const std::shared_ptr<SimGrab>& grab) {
+    grab->Stop();
+    std::lock_guard<std::mutex> lock(mutex);
+    for (auto& c : channels) {
+        auto& list = c->grabs;
+        list.erase(std::remove(list.begin(), list.end(), grab), list.end());
+    }
+}
+
+std::shared_ptr<SimGrab> SimModule::FindGrab(HGRAB handle) {
+    if (!handle) return nullptr;
+    for (auto& c : channels) {
+        for (auto& g : c->grabs) {
+            if (g->Handle() == handle) return g;
+        }
+    }
+    return nullptr;
+}
+
+void SimModule::FireEventLocked(ULONG event) {
+    for (const IntrRegistration& r : callbacks) {
+        if (r.event != event) continue;
+        ORX_INTR_FUNC fn = r.fn;
+        void* context = r.context;
+        interrupts.Post(r.id, 0, [fn, context] { fn(context); });
+    }
+    for (auto& c : channels) c->SignalInterrupts(event);
+}
+
+void SimModule::EnqueueDecisionLocked(DecisionQueue& queue, ULONG decision, std::int64_t delayUs) {
+    if (!queue.started) {
+        ++queue.dropped;
+        return;
+    }
+    queue.pending.push_back(decision);
+    const std::uint64_t generation = queue.generation;
+    DecisionQueue* q = &queue;
+    clock.Post(0, NowUs() + std::max<std::int64_t>(delayUs, 0), [this, q, generation] {
+        std::lock_guard<std::mutex> lock(mutex);
+        // A stop or restart of the queue discards what was pending.
+        if (q->generation != generation || q->pending.empty()) return;
+        q->released.push_back(q->pending.front());
+        q->pending.pop_front();
+    });
+}
+
+}  // namespace kiru::sim

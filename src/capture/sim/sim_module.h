@@ -1,0 +1,196 @@
+// The simulated hardware of one station module: its ports, register file,
+// interrupt registrations, decision queues, pulse generators, PLC data and
+// its camera or I/O channels. One mutex per module guards all of it; the
+// contract classes and the simulation API lock it, change the state and
+// trace the call.
+#pragma once
+
+#include <kiru/win_types.h>
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "capture/orv_types.h"
+#include "capture/sim/frame_source.h"
+#include "capture/sim/station_desc.h"
+#include "capture/sim/worker.h"
+
+namespace kiru::sim {
+
+class SimGrab;
+class SimModule;
+
+// Decisions queued on a controller channel (or on a board). Each decision is
+// released on the controller's own clock, delayUs after it was queued.
+struct DecisionQueue {
+    bool started = false;
+    std::deque<ULONG> pending;
+    std::vector<ULONG> released;
+    ULONG dropped = 0;  // queued while the queue was stopped
+    std::uint64_t generation = 0;
+    ULONG windowStart = 0;
+    ULONG windowWidth = 0;
+    ULONG validations = 0;
+};
+
+// A device-side interrupt object: an event signalled each time its event fires.
+struct InterruptObject {
+    ULONG event;
+    HANDLE handle;
+};
+
+struct SimChannel {
+    SimModule* module = nullptr;
+    ULONG number = 0;
+    ChannelDesc desc;
+    bool reachable = true;
+
+    std::map<std::pair<ULONG, ULONG>, double> values;  // current parameter values
+    std::map<ULONG, std::pair<double, double>> caps;
+    std::map<ULONG, std::string> texts;
+    std::vector<std::unique_ptr<std::string>> retiredTexts;  // keep handed-out text addresses valid
+    std::map<ULONG, ULONG> regs;
+    bool aoiSet = false;
+    ULONG aoiX = 0, aoiY = 0, aoiW = 0, aoiH = 0;
+    std::array<unsigned char, 256> lut{};
+    std::vector<unsigned char> calibration;
+    std::string rule;  // camera-file name (ApplyCameraRule)
+    ULONG channelState = 1;
+    ULONG applyParamsCount = 0;
+    std::int64_t clockOffsetUs = 0;
+    DecisionQueue decisions;
+    std::vector<InterruptObject> interrupts;
+    std::vector<std::shared_ptr<SimGrab>> grabs;
+    std::shared_ptr<const Image> image;
+
+    bool Supported(ULONG number) const;
+    bool HasValue(ULONG number, ULONG index) const;
+    double Value(ULONG number, ULONG index, double fallback = 0.0) const;
+    // The value the camera keeps for a requested one: limited to its caps.
+    double Limit(ULONG number, double value) const;
+    // Text parameter: its address as a double, or 0 when there is no text.
+    double TextAddress(ULONG number) const;
+    void SetText(ULONG number, const std::string& text);
+
+    ORV_CAM_ATTR Attributes() const;
+    FrameGeometry Geometry() const;
+
+    enum class TriggerMode { FreeRunning, Software, Hardware };
+    TriggerMode Mode() const;
+    double FrameRate() const;
+    bool CanGrab() const;
+
+    // Under the module mutex: a software or hardware trigger for every grab
+    // whose camera is in that trigger mode; returns whether one was taken.
+    bool Trigger(TriggerMode mode);
+    // Under the module mutex: wake the grabs after a change of trigger
+    // programming, frame rate or reachability.
+    void KickGrabs();
+    void SignalInterrupts(ULONG event);
+};
+
+struct PulseGen {
+    ULONG line, duration, level, timeRef, offset;
+};
+
+// A pulse the controller fired on an output line.
+struct PulseRecord {
+    ULONG line;
+    ULONG level;
+    std::int64_t startUs;
+    double durationUs;
+};
+
+struct IntrRegistration {
+    std::uint64_t id;
+    ULONG event;
+    ORX_INTR_FUNC fn;
+    void* context;
+    void* object;  // the CIntrCallback handed out
+};
+
+struct DataInWatch {
+    std::uint64_t id;
+    ULONG offset, size, mode;
+    RCS_DATAIN_FUNC fn;
+    void* context;
+};
+
+struct CamTrigger {
+    ULONG offset;
+    int bit;
+    ULONG camera;
+};
+
+struct PlcState {
+    static constexpr std::size_t kAreaSize = 4096;
+    PlcDesc desc;
+    std::vector<unsigned char> in = std::vector<unsigned char>(kAreaSize);
+    std::vector<unsigned char> out = std::vector<unsigned char>(kAreaSize);
+    std::vector<std::unique_ptr<DataInWatch>> watches;
+    std::vector<std::unique_ptr<CamTrigger>> camTriggers;
+};
+
+class SimModule {
+public:
+    explicit SimModule(const ModuleDesc& desc);
+    ~SimModule();
+    SimModule(const SimModule&) = delete;
+    SimModule& operator=(const SimModule&) = delete;
+
+    // "NAME:INDEX" and "NAME:INDEX/CHANNEL" for trace lines.
+    std::string Tag() const;
+    std::string ChannelTag(ULONG channel) const;
+
+    // Stops every grab and the module's threads. Not under the mutex.
+    void Shutdown();
+
+    // Stops one grab (waits for its producer); not under the mutex.
+    void StopGrab(const std::shared_ptr<SimGrab>& grab);
+    std::shared_ptr<SimGrab> FindGrab(HGRAB handle);
+
+    // Under the mutex: queue every interrupt callback registered for event.
+    void FireEventLocked(ULONG event);
+    // Under the mutex: releases due decisions of a queue on the board clock.
+    void EnqueueDecisionLocked(DecisionQueue& queue, ULONG decision, std::int64_t delayUs);
+
+    std::mutex mutex;
+    const std::string name;
+    const ULONG index;
+    ULONG moduleInfo = 0;
+    std::map<ULONG, ULONG> info;
+    std::map<ULONG, ULONG> params;  // register file: module parameters and board-script registers
+    std::map<ULONG, ULONG> inputs;
+    std::map<ULONG, ULONG> outputs;
+    std::map<ULONG, std::vector<unsigned char>> regBlocks;
+    std::vector<std::unique_ptr<SimChannel>> channels;
+    std::vector<std::unique_ptr<ORV_CAMERA_RULE>> rules;
+    std::string configFile;
+    ULONG moduleMode[2] = {0, 0};
+    ULONG ioConfig[3] = {0, 0, 0};
+    ULONG ioEnable[2] = {0, 0};
+    ULONG syncMode[3] = {0, 0, 0};
+    long attachedChannel = -1;
+    std::map<std::string, std::string> features;  // GenICam features of a GigE module
+    std::map<std::string, std::vector<std::map<std::pair<ULONG, ULONG>, double>>> userSets;
+    DecisionQueue boardDecisions;                  // the board's own queue (QbmAdvancedIO*)
+    std::map<OrvPulseGenTag*, std::unique_ptr<PulseGen>> pulseGens;
+    std::vector<PulseRecord> pulses;
+    PlcState plc;
+    std::vector<IntrRegistration> callbacks;
+
+    Worker clock;       // board clock: scripts, decision releases, pulse generators
+    Worker interrupts;  // interrupt callbacks and PLC change callbacks
+
+private:
+    std::atomic<bool> m_shutDown{false};
+};
+
+}  // namespace kiru::sim

@@ -1,0 +1,77 @@
+// What a station file describes: the modules in enumeration order, each with
+// its module-level state and its camera or I/O channel objects.
+#pragma once
+
+#include <kiru/win_types.h>
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace kiru::sim {
+
+struct ChannelDesc {
+    // Camera attributes; a channel with a zero width or height cannot grab.
+    ULONG width = 0;
+    ULONG height = 0;
+    ULONG bitsPerPixel = 8;
+    ULONG bytesPerPixel = 1;
+    ULONG colorFormat = 0;
+    std::string cameraFile;   // rule name reported in the attributes
+    std::string image;        // BMP file delivered instead of the generated pattern
+    std::shared_ptr<const struct Image> imageData;
+    std::string portName;     // serial device of the channel (GetPortInfo)
+    double frameRate = 25.0;  // free-running rate when parameter 95 is not set
+    bool reachable = true;
+    std::map<std::pair<ULONG, ULONG>, double> params;  // (number, index) -> value
+    std::map<ULONG, std::string> texts;                // text parameters
+    std::map<ULONG, std::pair<double, double>> caps;   // number -> (min, max)
+    std::map<ULONG, ULONG> regs;                       // device registers
+};
+
+struct PlcDesc {
+    ULONG type = 0;
+    ULONG ip = 0;       // host order
+    ULONG mask = 0;
+    ULONG gateway = 0;
+    std::string name;
+    std::array<unsigned char, 6> mac{};
+    std::map<ULONG, unsigned char> inputs;  // byte offset -> value
+};
+
+struct ModuleDesc {
+    std::string name;
+    ULONG index = 0;
+    int line = 0;  // line of the section header
+    ULONG moduleInfo = 0;
+    std::map<ULONG, ULONG> info;          // QueryModuleInfo items
+    std::map<ULONG, ULONG> moduleParams;  // module register file
+    std::map<ULONG, ULONG> inputs;        // input ports
+    std::map<ULONG, ULONG> outputs;       // initial output ports
+    std::vector<std::string> rules;       // camera rules held by the module
+    PlcDesc plc;
+    std::vector<ChannelDesc> channels;
+};
+
+struct StationDesc {
+    std::string source;  // file name or label the station came from
+    std::vector<ModuleDesc> modules;
+};
+
+// Default number of channel objects of a module kind.
+ULONG DefaultChannelCount(const std::string& moduleName);
+
+// A module described by a section without keys: defaults of its kind.
+ModuleDesc DefaultModule(const std::string& name, ULONG index);
+
+// Parses station text. On error nothing is stored in out and error holds
+// "SOURCE:LINE: reason".
+bool ParseStation(const std::string& text, const std::string& source, StationDesc* out, std::string* error);
+// Reads and parses a station file; the source is the path.
+bool ReadStationFile(const std::string& path, StationDesc* out, std::string* error);
+
+}  // namespace kiru::sim

@@ -1,0 +1,252 @@
+// Reading BMP files and drawing them into device-independent bitmaps.
+#include "platform/bmp_file.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <sys/stat.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include "platform/paths.h"
+
+namespace kiru::platform {
+
+namespace {
+
+std::uint16_t Le16(const unsigned char* p) { return std::uint16_t(p[0] | p[1] << 8); }
+std::uint32_t Le32(const unsigned char* p) {
+    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
+}
+
+// Rows handed to one readv call.
+#ifdef IOV_MAX
+constexpr std::size_t kRowsPerCall = IOV_MAX < 1024 ? IOV_MAX : 1024;
+#else
+constexpr std::size_t kRowsPerCall = 16;
+#endif
+
+// Reads everything the vectors describe, resuming after partial reads.
+bool ReadVectors(int fd, iovec* vectors, std::size_t count) {
+    while (count > 0) {
+        const ssize_t got = ::readv(fd, vectors, static_cast<int>(count));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return false;
+        std::size_t left = static_cast<std::size_t>(got);
+        while (count > 0 && left >= vectors->iov_len) {
+            left -= vectors->iov_len;
+            ++vectors;
+            --count;
+        }
+        if (count > 0) {
+            vectors->iov_base = static_cast<unsigned char*>(vectors->iov_base) + left;
+            vectors->iov_len -= left;
+        }
+    }
+    return true;
+}
+
+// The masks a 16- or 32-bit BI_RGB file implies.
+void DefaultMasks(unsigned bits, std::uint32_t masks[3]) {
+    if (bits == 16) {
+        masks[0] = 0x7C00, masks[1] = 0x03E0, masks[2] = 0x001F;
+    } else {
+        masks[0] = 0xFF0000, masks[1] = 0x00FF00, masks[2] = 0x0000FF;
+    }
+}
+
+std::uint32_t MaskEntry(const RGBQUAD& q) {
+    return std::uint32_t(q.rgbBlue) | std::uint32_t(q.rgbGreen) << 8 | std::uint32_t(q.rgbRed) << 16 |
+           std::uint32_t(q.rgbReserved) << 24;
+}
+
+// True when the file's pixels are already what target holds, so its rows can
+// be read straight into place: same depth, same colours, same size.
+bool SameFormat(const BITMAPINFO& info, const Dib& target) {
+    const BITMAPINFOHEADER& h = info.bmiHeader;
+    if (h.biBitCount != target.BitCount() || h.biWidth != target.Width() ||
+        static_cast<LONG>(Magnitude(h.biHeight)) != target.Height()) {
+        return false;
+    }
+    if (h.biBitCount <= 8) {
+        return h.biClrUsed == 256 && std::memcmp(info.bmiColors, target.Colors(), 256 * sizeof(RGBQUAD)) == 0;
+    }
+    if (h.biBitCount == 24) return true;
+    std::uint32_t masks[3];
+    DefaultMasks(h.biBitCount, masks);
+    if (h.biCompression == BI_BITFIELDS) {
+        for (int i = 0; i < 3; ++i) masks[i] = MaskEntry(info.bmiColors[i]);
+    }
+    return std::memcmp(masks, target.Masks(), sizeof masks) == 0;
+}
+
+// The colour table of the file (its masks for BI_BITFIELDS, its palette for
+// 8 bits or fewer); the reading position is just past the information header.
+bool ReadColors(BmpFile& file, BITMAPINFO& info) {
+    BITMAPINFOHEADER& h = info.bmiHeader;
+    if (h.biCompression == BI_BITFIELDS) {
+        unsigned char raw[12];
+        if (!file.Read(raw, sizeof raw)) return false;
+        for (int i = 0; i < 3; ++i) {
+            const std::uint32_t mask = Le32(raw + 4 * i);
+            info.bmiColors[i] = RGBQUAD{BYTE(mask), BYTE(mask >> 8), BYTE(mask >> 16), BYTE(mask >> 24)};
+        }
+    }
+    if (h.biBitCount > 8) return true;  // a palette beside true colour is only a display hint
+    if (h.biClrUsed != 0) {
+        // Entries past 256 cannot be indexed by 8-bit pixels.
+        const DWORD count = h.biClrUsed < 256 ? h.biClrUsed : 256;
+        unsigned char raw[256 * 4];
+        if (!file.Read(raw, count * 4)) return false;
+        for (DWORD i = 0; i < count; ++i) {
+            info.bmiColors[i] = RGBQUAD{raw[4 * i], raw[4 * i + 1], raw[4 * i + 2], raw[4 * i + 3]};
+        }
+        h.biClrUsed = count;
+    } else {
+        const DWORD count = 1u << h.biBitCount;
+        for (DWORD i = 0; i < count; ++i) info.bmiColors[i] = RGBQUAD{BYTE(i), BYTE(i), BYTE(i), 0};
+        h.biClrUsed = count;
+    }
+    return true;
+}
+
+}  // namespace
+
+BmpFile::~BmpFile() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+bool BmpFile::Open(const char* path) {
+    if (path == nullptr || fd_ >= 0) return false;
+    const std::string native = ToNativePath(path);
+    do {
+        fd_ = ::open(native.c_str(), O_RDONLY | O_CLOEXEC);
+    } while (fd_ < 0 && errno == EINTR);
+    if (fd_ < 0) return false;
+    struct stat st;
+    size_ = (::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode)) ? static_cast<std::uint64_t>(st.st_size) : 0;
+    return true;
+}
+
+bool BmpFile::Read(void* dest, std::size_t bytes) {
+    iovec vector{dest, bytes};
+    return bytes == 0 || (fd_ >= 0 && ReadVectors(fd_, &vector, 1));
+}
+
+bool BmpFile::Seek(std::uint64_t offset) {
+    if (fd_ < 0 || offset > std::uint64_t(LLONG_MAX)) return false;
+    return ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) >= 0;
+}
+
+bool BmpFile::ReadFileHeader(BITMAPFILEHEADER& header) {
+    unsigned char raw[14];
+    if (!Read(raw, sizeof raw)) return false;
+    header.bfType = Le16(raw);
+    header.bfSize = Le32(raw + 2);
+    header.bfReserved1 = Le16(raw + 6);
+    header.bfReserved2 = Le16(raw + 8);
+    header.bfOffBits = Le32(raw + 10);
+    return true;
+}
+
+bool BmpFile::ReadInfoHeader(BITMAPINFOHEADER& header) {
+    unsigned char raw[40];
+    if (!Read(raw, sizeof raw)) return false;
+    header.biSize = Le32(raw);
+    header.biWidth = static_cast<LONG>(Le32(raw + 4));
+    header.biHeight = static_cast<LONG>(Le32(raw + 8));
+    header.biPlanes = Le16(raw + 12);
+    header.biBitCount = Le16(raw + 14);
+    header.biCompression = Le32(raw + 16);
+    header.biSizeImage = Le32(raw + 20);
+    header.biXPelsPerMeter = static_cast<LONG>(Le32(raw + 24));
+    header.biYPelsPerMeter = static_cast<LONG>(Le32(raw + 28));
+    header.biClrUsed = Le32(raw + 32);
+    header.biClrImportant = Le32(raw + 36);
+    return true;
+}
+
+bool BmpFile::ReadRows(unsigned char* first, std::ptrdiff_t pitch, std::size_t rows, std::size_t rowBytes) {
+    if (fd_ < 0) return false;
+    if (rows == 0 || rowBytes == 0) return true;
+    if (pitch == static_cast<std::ptrdiff_t>(rowBytes)) return Read(first, rows * rowBytes);
+    iovec vectors[kRowsPerCall];
+    for (std::size_t done = 0; done < rows;) {
+        const std::size_t batch = rows - done < kRowsPerCall ? rows - done : kRowsPerCall;
+        for (std::size_t i = 0; i < batch; ++i) {
+            vectors[i].iov_base = first + static_cast<std::ptrdiff_t>(done + i) * pitch;
+            vectors[i].iov_len = rowBytes;
+        }
+        if (!ReadVectors(fd_, vectors, batch)) return false;
+        done += batch;
+    }
+    return true;
+}
+
+bool ReadBmpHeaders(const char* path, BITMAPFILEHEADER& fileHeader, BITMAPINFOHEADER& infoHeader) {
+    BmpFile file;
+    return file.Open(path) && file.ReadFileHeader(fileHeader) && fileHeader.bfType == kBitmapSignature &&
+           file.ReadInfoHeader(infoHeader);
+}
+
+int LoadBmpFile(const char* path, Dib& target, BmpHeaderFilter filter, void* context) {
+    if (path == nullptr || path[0] == '\0') return 0;
+    BmpFile file;
+    BITMAPFILEHEADER fileHeader;
+    BITMAPINFO info{};
+    BITMAPINFOHEADER& h = info.bmiHeader;
+    if (!file.Open(path) || !file.ReadFileHeader(fileHeader) || fileHeader.bfType != kBitmapSignature) return 0;
+    if (!file.ReadInfoHeader(h)) return 0;
+
+    // The image is drawn at its width rounded up to a multiple of 4; the
+    // file's rows keep their own stride.
+    const LONG storedWidth = h.biWidth;
+    if (storedWidth <= 0 || storedWidth > LONG(0x7FFFFFF0)) return 0;
+    h.biWidth = (storedWidth + 3) & ~LONG(3);
+    if (filter != nullptr && !filter(h, context)) return 0;
+    if (h.biSize != sizeof(BITMAPINFOHEADER)) return 0;
+
+    const std::uint32_t rows = Magnitude(h.biHeight);
+    const std::uint64_t dibRowBytes = DibRowBytes(h.biWidth, h.biBitCount);
+    const std::uint64_t fileRowBytes = DibRowBytes(storedWidth, h.biBitCount);
+    h.biSizeImage = static_cast<DWORD>(dibRowBytes * rows);
+    if (!ReadColors(file, info)) return 0;
+
+    // The rows must be in the file before anything is sized from the header.
+    const std::uint64_t pixelBytes = fileRowBytes * rows;
+    if (rows == 0 || pixelBytes == 0 || pixelBytes > kMaxDibBytes ||
+        std::uint64_t(fileHeader.bfOffBits) + pixelBytes > file.Size()) {
+        return 0;
+    }
+    const bool bottomUp = h.biHeight > 0;
+
+    if (!Dib::IsValidHeader(h)) return 0;
+    if (SameFormat(info, target)) {
+        if (!file.Seek(fileHeader.bfOffBits)) return 0;
+        const LONG firstRow = bottomUp ? target.Height() - 1 : 0;
+        const std::ptrdiff_t step = static_cast<std::ptrdiff_t>(target.RowBytes());
+        const std::ptrdiff_t pitch = (bottomUp == target.TopDown()) ? -step : step;
+        if (!file.ReadRows(target.Row(firstRow), pitch, rows, static_cast<std::size_t>(fileRowBytes))) return 0;
+        // What a padded source row would have shown past the file's stride.
+        const std::size_t rowEnd = static_cast<std::size_t>(dibRowBytes);
+        if (fileRowBytes < rowEnd) {
+            for (LONG y = 0; y < target.Height(); ++y) {
+                std::memset(target.Row(y) + fileRowBytes, 0, rowEnd - static_cast<std::size_t>(fileRowBytes));
+            }
+        }
+        return target.Height();
+    }
+
+    std::unique_ptr<Dib> source = Dib::Create(info);
+    if (source == nullptr || !file.Seek(fileHeader.bfOffBits)) return 0;
+    if (!file.ReadRows(source->Bits(), static_cast<std::ptrdiff_t>(source->RowBytes()), rows,
+                       static_cast<std::size_t>(fileRowBytes))) {
+        return 0;
+    }
+    return StretchDib(target, 0, 0, target.Width(), target.Height(), *source, 0, 0, source->Width(),
+                      source->Height());
+}
+
+}  // namespace kiru::platform

@@ -1,0 +1,36 @@
+// A sandbox for CiOS tests: the per-user and all-users application-data
+// folders and the current directory point into a fresh temporary folder, and
+// the OEM name caches start empty. Everything is restored afterwards.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+class OsSandbox : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Folders of the sandbox (no trailing separator). localRoot_ and
+    // commonRoot_ are what the platform reports as the application-data
+    // folders; neither exists until a test makes it.
+    std::string root_;
+    std::string localRoot_;
+    std::string commonRoot_;
+    std::string cwd_;
+
+    static void MakeDirs(const std::string& path);
+    static void WriteFile(const std::string& path, const std::string& contents);
+    // Writes ./oem.ini of the sandbox's current directory.
+    void WriteOemIni(const std::string& contents) const;
+
+private:
+    std::string savedCwd_;
+    std::string savedDataHome_;
+    std::string savedDataDirs_;
+    bool hadDataHome_ = false;
+    bool hadDataDirs_ = false;
+};
+
+std::wstring Wide(const std::string& text);

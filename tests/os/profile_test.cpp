@@ -1,0 +1,145 @@
+// Profile-file reading and the bounded wide/narrow conversions it and CiOS
+// rely on.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <cwchar>
+#include <string>
+
+#include "os_fixture.h"
+#include "platform/profile.h"
+#include "platform/text.h"
+
+namespace {
+
+using ProfileFiles = OsSandbox;
+
+const char kStation[] =
+    "\xEF\xBB\xBF; comment line\n"
+    "orphan=ignored\n"
+    "[ Config ]\r\n"
+    "  OEMName =   \\Example\\   \r\n"
+    "Quoted = \"  padded  \"\n"
+    "Empty=\n"
+    "Equals=a=b\n"
+    "OEMName=second definition\n"
+    "[Other]\n"
+    "Key=other\n"
+    "[config]\n"
+    "Late=from a repeated section\n";
+
+std::wstring Read(const wchar_t* section, const wchar_t* key, const wchar_t* def, const wchar_t* file) {
+    wchar_t out[MAX_PATH];
+    const DWORD n = GetPrivateProfileStringW(section, key, def, out, MAX_PATH, file);
+    EXPECT_EQ(n, std::wcslen(out));
+    return out;
+}
+
+TEST_F(ProfileFiles, ValuesAreFoundWithoutRegardToCaseAndTrimmed) {
+    WriteFile(cwd_ + "/station.ini", kStation);
+    const wchar_t* file = L"./station.ini";
+    EXPECT_EQ(Read(L"Config", L"OEMName", L"d", file), L"\\Example\\");
+    EXPECT_EQ(Read(L"CONFIG", L"oemname", L"d", file), L"\\Example\\");
+    EXPECT_EQ(Read(L"Config", L"Quoted", L"d", file), L"  padded  ");
+    EXPECT_EQ(Read(L"Config", L"Empty", L"d", file), L"");
+    EXPECT_EQ(Read(L"Config", L"Equals", L"d", file), L"a=b");
+    EXPECT_EQ(Read(L"Other", L"Key", L"d", file), L"other");
+    EXPECT_EQ(Read(L"Config", L"Late", L"d", file), L"d");  // only the first [Config] counts
+    EXPECT_EQ(Read(L"Config", L"orphan", L"d", file), L"d");
+    EXPECT_EQ(Read(L"Config", L"Missing", L"default  ", file), L"default");
+    EXPECT_EQ(Read(L"Missing", L"OEMName", nullptr, file), L"");
+    EXPECT_EQ(Read(L"Config", L"OEMName", L"no file", L"./absent.ini"), L"no file");
+    // The ".\" spelling of the current folder works too.
+    EXPECT_EQ(Read(L"Other", L"Key", L"d", L".\\station.ini"), L"other");
+
+    char narrow[MAX_PATH];
+    EXPECT_EQ(GetPrivateProfileStringA("config", "oemNAME", "d", narrow, sizeof narrow, "station.ini"), 9u);
+    EXPECT_STREQ(narrow, "\\Example\\");
+
+    std::wstring value;
+    EXPECT_TRUE(kiru::platform::ReadProfileValue(file, L"Config", L"Empty", value));
+    EXPECT_EQ(value, L"");
+    EXPECT_FALSE(kiru::platform::ReadProfileValue(file, L"Config", L"Missing", value));
+}
+
+TEST_F(ProfileFiles, LongValuesAreCutToTheBuffer) {
+    WriteFile(cwd_ + "/long.ini", "[S]\nK=" + std::string(300, 'v') + "\nU=" + std::string(10, 'x') +
+                                     "\xC3\xA9\xC3\xA9\n");
+    wchar_t wide[MAX_PATH + 4];
+    std::wmemset(wide, L'#', MAX_PATH + 4);
+    EXPECT_EQ(GetPrivateProfileStringW(L"S", L"K", L"", wide, MAX_PATH, L"long.ini"), MAX_PATH - 1u);
+    EXPECT_EQ(std::wcslen(wide), MAX_PATH - 1u);
+    for (int i = MAX_PATH; i < MAX_PATH + 4; ++i) EXPECT_EQ(wide[i], L'#');
+
+    wchar_t small[4];
+    EXPECT_EQ(GetPrivateProfileStringW(L"S", L"K", L"", small, 4, L"long.ini"), 3u);
+    EXPECT_STREQ(small, L"vvv");
+    EXPECT_EQ(GetPrivateProfileStringW(L"S", L"K", L"", small, 0, L"long.ini"), 0u);
+
+    char narrow[12];
+    std::memset(narrow, '#', sizeof narrow);
+    // 10 ASCII bytes fit with one byte to spare, which is not enough for "é".
+    EXPECT_EQ(GetPrivateProfileStringA("S", "U", "", narrow, 12, "long.ini"), 10u);
+    EXPECT_STREQ(narrow, "xxxxxxxxxx");
+    EXPECT_EQ(narrow[11], '#');
+}
+
+TEST_F(ProfileFiles, NullNamesListSectionsAndKeys) {
+    WriteFile(cwd_ + "/list.ini", "[One]\na=1\nbb=2\n[Two]\n");
+    wchar_t out[32];
+    DWORD n = GetPrivateProfileStringW(nullptr, nullptr, L"", out, 32, L"list.ini");
+    EXPECT_EQ(n, 8u);
+    EXPECT_EQ(std::wstring(out, n + 1), std::wstring(L"One\0Two\0\0", 9));
+    n = GetPrivateProfileStringW(L"one", nullptr, L"", out, 32, L"list.ini");
+    EXPECT_EQ(std::wstring(out, n + 1), std::wstring(L"a\0bb\0\0", 6));
+    // Too small: the last name is cut and two NULs end the list.
+    wchar_t tiny[8];
+    std::wmemset(tiny, L'#', 8);
+    n = GetPrivateProfileStringW(nullptr, nullptr, L"", tiny, 7, L"list.ini");
+    EXPECT_EQ(n, 5u);
+    EXPECT_EQ(std::wstring(tiny, 8), std::wstring(L"One\0T\0\0#", 8));
+    n = GetPrivateProfileStringW(nullptr, nullptr, L"", tiny, 4, L"list.ini");
+    EXPECT_EQ(n, 2u);
+    EXPECT_EQ(std::wstring(tiny, 4), std::wstring(L"On\0\0", 4));
+}
+
+TEST(TextConversion, CutsAtCharacterBoundariesInsideTheBuffer) {
+    using kiru::platform::NarrowToWide;
+    using kiru::platform::WideToNarrow;
+    std::wstring longWide(400, L'\u00E9');  // two bytes each in UTF-8
+    char narrow[MAX_PATH + 4];
+    std::memset(narrow, '#', sizeof narrow);
+    EXPECT_EQ(WideToNarrow(longWide.c_str(), narrow, MAX_PATH), 258u);
+    EXPECT_EQ(narrow[258], '\0');
+    EXPECT_EQ(narrow[259], '#');
+    for (int i = MAX_PATH; i < MAX_PATH + 4; ++i) EXPECT_EQ(narrow[i], '#');
+
+    const std::string longNarrow(400, 'a');
+    wchar_t wide[MAX_PATH + 4];
+    std::wmemset(wide, L'#', MAX_PATH + 4);
+    EXPECT_EQ(NarrowToWide(longNarrow.c_str(), wide, MAX_PATH), MAX_PATH - 1u);
+    EXPECT_EQ(wide[MAX_PATH - 1], L'\0');
+    for (int i = MAX_PATH; i < MAX_PATH + 4; ++i) EXPECT_EQ(wide[i], L'#');
+
+    EXPECT_EQ(WideToNarrow(L"x", narrow, 1), 0u);
+    EXPECT_EQ(narrow[0], '\0');
+    EXPECT_EQ(WideToNarrow(nullptr, narrow, 8), 0u);
+}
+
+TEST(TextConversion, RoundTripsUtf8AndStrayBytes) {
+    using kiru::platform::NarrowToWideString;
+    using kiru::platform::WideToNarrowString;
+    const char utf8[] = "Caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x93\xB7";
+    EXPECT_EQ(NarrowToWideString(utf8), L"Caf\u00E9 \u20AC \U0001F4F7");
+    EXPECT_EQ(WideToNarrowString(NarrowToWideString(utf8).c_str()), utf8);
+    // Bytes that are not UTF-8 (a Latin-1 name, a cut sequence, an overlong
+    // slash) survive the round trip unchanged.
+    const char stray[] = "a\xE9z \xE2\x82 \xC0\xAF";
+    EXPECT_EQ(WideToNarrowString(NarrowToWideString(stray).c_str()), stray);
+    EXPECT_EQ(NarrowToWideString("\xC0\xAF").size(), 2u);
+    // A lone surrogate that is no escape becomes the replacement character.
+    const wchar_t lone[] = {0xD800, 0};
+    EXPECT_EQ(WideToNarrowString(lone), "\xEF\xBF\xBD");
+}
+
+}  // namespace

@@ -1,0 +1,242 @@
+// Threads: the handle is signalled when the thread ends (a join with
+// time-out), identifiers, closing a running thread's handle, stack size and
+// priority requests.
+#include <gtest/gtest.h>
+
+#include <pthread.h>
+#include <sched.h>
+#include <sys/prctl.h>
+
+#include <atomic>
+#include <memory>
+#include <set>
+#include <thread>
+
+#include "kernel_test_helpers.h"
+#include "platform/event.h"
+#include "platform/kernel.h"
+#include "platform/thread.h"
+
+using kiru::platform::Event;
+
+namespace {
+
+struct Gate {
+    Event open{true, false};
+    DWORD seenId = 0;
+};
+
+DWORD WaitAtGate(void* arg) {
+    auto* gate = static_cast<Gate*>(arg);
+    gate->seenId = GetCurrentThreadId();
+    gate->open.Wait(20000);
+    return 42;
+}
+
+// Whether this process may use real-time scheduling at all.
+bool RealTimeAllowed() {
+    bool allowed = false;
+    std::thread probe([&] {
+        sched_param param{};
+        param.sched_priority = sched_get_priority_min(SCHED_FIFO);
+        allowed = pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) == 0;
+    });
+    probe.join();
+    return allowed;
+}
+
+int CurrentPolicy() {
+    int policy = -1;
+    sched_param param{};
+    pthread_getschedparam(pthread_self(), &policy, &param);
+    return policy;
+}
+
+}  // namespace
+
+TEST(KernelThread, HandleIsSignalledWhenTheThreadEnds) {
+    Gate gate;
+    DWORD id = 0;
+    HANDLE thread = CreateThread(nullptr, 0, WaitAtGate, &gate, 0, &id);
+    ASSERT_NE(thread, nullptr);
+    EXPECT_NE(id, 0u);
+    EXPECT_EQ(WaitForSingleObject(thread, 0), WAIT_TIMEOUT);
+    DWORD code = 0;
+    EXPECT_TRUE(GetExitCodeThread(thread, &code));
+    EXPECT_EQ(code, STILL_ACTIVE);
+
+    gate.open.Set();
+    EXPECT_EQ(WaitForSingleObject(thread, 20000), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(thread, 0), WAIT_OBJECT_0);  // stays signalled
+    EXPECT_TRUE(GetExitCodeThread(thread, &code));
+    EXPECT_EQ(code, 42u);
+    EXPECT_EQ(gate.seenId, id);
+    EXPECT_TRUE(CloseHandle(thread));
+}
+
+TEST(KernelThread, IdentifiersAreNonzeroDistinctAndStable) {
+    const DWORD mine = GetCurrentThreadId();
+    EXPECT_NE(mine, 0u);
+    EXPECT_EQ(GetCurrentThreadId(), mine);
+    std::set<DWORD> ids{mine};
+    Gate gates[3];
+    HANDLE threads[3];
+    for (int i = 0; i < 3; ++i) {
+        DWORD id = 0;
+        threads[i] = CreateThread(nullptr, 0, WaitAtGate, &gates[i], 0, &id);
+        ids.insert(id);
+    }
+    std::thread foreign([&] { ids.insert(GetCurrentThreadId()); });
+    foreign.join();
+    EXPECT_EQ(ids.size(), 5u);
+    for (int i = 0; i < 3; ++i) {
+        gates[i].open.Set();
+        WaitForSingleObject(threads[i], 20000);
+        CloseHandle(threads[i]);
+    }
+}
+
+TEST(KernelThread, ClosingTheHandleOfARunningThreadLetsItFinish) {
+    auto token = std::make_shared<int>(1);
+    std::weak_ptr<int> watch = token;
+    Event release(true, false);
+    HANDLE releaseHandle = release.NewHandle();
+    kiru::platform::Thread owner;
+    // The inner thread's only handle is closed while it runs: it must go on
+    // running (not be stopped, not be detached) and own its handle argument.
+    owner.Start([&, token = std::move(token)]() mutable -> DWORD {
+        auto waitAndClose = [](void* h) -> DWORD {
+            DWORD result = WaitForSingleObject(static_cast<HANDLE>(h), 20000);
+            CloseHandle(static_cast<HANDLE>(h));
+            return result;
+        };
+        HANDLE inner = CreateThread(nullptr, 0, waitAndClose, releaseHandle, 0, nullptr);
+        EXPECT_TRUE(CloseHandle(inner));
+        token.reset();
+        return 0;
+    });
+    ASSERT_TRUE(owner.Join(20000));
+    EXPECT_TRUE(watch.expired());  // the body was released when the thread ended
+    release.Set();
+    // Once the inner thread has closed its handle, the release handle is gone.
+    EXPECT_TRUE(kiru_test::WaitUntil([&] { return !Event::FromHandle(releaseHandle).Valid(); }));
+    // The ended inner thread is joined by the next thread start or at exit;
+    // ThreadSanitizer reports a thread that never is.
+    kiru::platform::Thread next;
+    EXPECT_TRUE(next.Start([] {}));
+}
+
+TEST(KernelThread, TypedThreadJoinsAndReportsItsExitCode) {
+    Event go(true, false);
+    std::atomic<bool> finished{false};
+    {
+        kiru::platform::Thread thread;
+        ASSERT_TRUE(thread.Start([&]() -> DWORD {
+            go.Wait(20000);
+            finished = true;
+            return 7;
+        }));
+        EXPECT_NE(thread.Id(), 0u);
+        EXPECT_FALSE(thread.Join(0));
+        EXPECT_EQ(thread.ExitCode(), STILL_ACTIVE);
+        go.Set();
+        EXPECT_TRUE(thread.Join());
+        EXPECT_EQ(thread.ExitCode(), 7u);
+    }
+    EXPECT_TRUE(finished);
+
+    go.Reset();
+    {
+        kiru::platform::Thread thread;
+        thread.Start([&] {
+            go.Wait(20000);
+            finished = false;
+        });
+        go.Set();
+    }  // the destructor waits for the thread
+    EXPECT_FALSE(finished);
+}
+
+TEST(KernelThread, RequestedStackSizeIsHonoured) {
+    constexpr std::size_t kBig = 32u << 20;
+    auto stackSize = [](void*) -> DWORD {
+        pthread_attr_t attributes;
+        std::size_t size = 0;
+        pthread_getattr_np(pthread_self(), &attributes);
+        pthread_attr_getstacksize(&attributes, &size);
+        pthread_attr_destroy(&attributes);
+        return static_cast<DWORD>(size >> 20);
+    };
+    for (std::size_t requested : {std::size_t{65536}, kBig}) {
+        HANDLE thread = CreateThread(nullptr, requested, stackSize, nullptr, 0, nullptr);
+        ASSERT_NE(thread, nullptr);
+        WaitForSingleObject(thread, 20000);
+        DWORD megabytes = 0;
+        GetExitCodeThread(thread, &megabytes);
+        EXPECT_GE(megabytes, requested >> 20) << requested;
+        CloseHandle(thread);
+    }
+}
+
+TEST(KernelThread, UnsupportedCreationRequestsFail) {
+    SetLastError(0);
+    EXPECT_EQ(CreateThread(nullptr, 0, nullptr, nullptr, 0, nullptr), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(CreateThread(nullptr, 0, WaitAtGate, nullptr, CREATE_SUSPENDED, nullptr), nullptr);
+}
+
+TEST(KernelThread, TimeCriticalOnTheCallingThreadSucceedsAndMinimisesTimerSlack) {
+    const bool realTime = RealTimeAllowed();
+    std::thread([&] {
+        EXPECT_TRUE(SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL));
+        // 1 ns as asked; recent kernels report 0 for real-time threads.
+        EXPECT_LE(prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0), 1);
+        EXPECT_EQ(CurrentPolicy(), realTime ? SCHED_FIFO : SCHED_OTHER);
+
+        EXPECT_TRUE(SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_NORMAL));
+        EXPECT_EQ(CurrentPolicy(), SCHED_OTHER);
+        EXPECT_GT(prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0), 1);
+    }).join();
+}
+
+TEST(KernelThread, TimeCriticalRequestForAnotherThreadReachesIt) {
+    const bool realTime = RealTimeAllowed();
+    struct Probe {
+        Event asked{true, false};
+        int policy = -1;
+    } probe;
+    HANDLE thread = CreateThread(
+        nullptr, 0,
+        [](void* p) -> DWORD {
+            auto* probe = static_cast<Probe*>(p);
+            probe->asked.Wait(20000);
+            probe->policy = CurrentPolicy();
+            return 0;
+        },
+        &probe, 0, nullptr);
+    EXPECT_TRUE(SetThreadPriority(thread, THREAD_PRIORITY_TIME_CRITICAL));
+    probe.asked.Set();
+    WaitForSingleObject(thread, 20000);
+    EXPECT_EQ(probe.policy, realTime ? SCHED_FIFO : SCHED_OTHER);
+    CloseHandle(thread);
+}
+
+TEST(KernelThread, PriorityRequestsWithBadArgumentsFail) {
+    SetLastError(0);
+    EXPECT_FALSE(SetThreadPriority(GetCurrentThread(), 7));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    EXPECT_FALSE(SetThreadPriority(event, THREAD_PRIORITY_NORMAL));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    CloseHandle(event);
+}
+
+TEST(KernelThread, WaitingOnTheCallingThreadTimesOut) {
+    EXPECT_EQ(WaitForSingleObject(GetCurrentThread(), 10), WAIT_TIMEOUT);
+    kiru::platform::Thread thread;
+    DWORD result = WAIT_FAILED;
+    thread.Start([&] { result = WaitForSingleObject(GetCurrentThread(), 10); });
+    thread.Join();
+    EXPECT_EQ(result, WAIT_TIMEOUT);
+    EXPECT_TRUE(CloseHandle(GetCurrentThread()));
+}
