@@ -36,7 +36,7 @@ void ClipSpan(std::int64_t f0, std::int64_t d, std::int64_t low, std::int64_t hi
         return;
     }
     if (d > 0) {
-        lo = std::max(lo, FloorDiv(low - f0, d));
+        lo = std::max(lo, FloorDiv(low - f0, d) + 1);
         hi = std::min(hi, CeilDiv(high - f0, d));
     } else {
         lo = std::max(lo, FloorDiv(high - f0, d) + 1);
