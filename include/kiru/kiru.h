@@ -10,5 +10,6 @@
 #include <kiru/scoped_handles.h>
 #include <kiru/ixgrab.h>
 #include <kiru/cigrab.h>
+#include <kiru/cigrab_emu.h>
 #include <kiru/backends_tag.h>
 #include <kiru/entry.h>

@@ -142,5 +142,5 @@ void CVixn::ScheduleStep(std::function<void()> step, long long timeUs) {
         const double tick = 1e6 / m_timeBase;
         if (tick > 1.0) timeUs = static_cast<long long>(std::ceil(static_cast<double>(timeUs) / tick) * tick);
     }
-    m_board->clock.Post(m_owner, m_startUs + timeUs, [this, step = std::move(step)] { RunStep(step); });
+    m_board->clock.Post(m_owner, m_startUs.load() + timeUs, [this, step = std::move(step)] { RunStep(step); });
 }

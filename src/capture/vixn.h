@@ -100,6 +100,8 @@ public:
         ScheduleStep([this, step] { (static_cast<T*>(this)->*step)(); }, time.Value());
     }
 
+    // Board time (ReadTimeMicro) at which the body started; step times count from it.
+    long long StartMicro() const { return m_startUs.load(); }
     double TimeBase() const { return m_timeBase; }
     ULONG Priority() const { return m_priority; }
 
@@ -128,7 +130,7 @@ private:
     double m_timeBase;
     ULONG m_priority;
     std::uint64_t m_owner;
-    std::int64_t m_startUs = 0;
+    std::atomic<std::int64_t> m_startUs{0};
     std::atomic<bool> m_created{false};
     std::atomic<bool> m_dead{false};
     std::vector<Branch> m_branches;  // only touched on the board's clock thread

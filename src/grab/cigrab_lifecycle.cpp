@@ -126,8 +126,10 @@ int CIGrab::Stop() {
 
 int CIGrab::Terminate() {
     Destroy();
-    m_initialized = 0;
+    // The scheduler thread reads the initialized flag through SetOutputPort:
+    // it is joined before the flag changes.
     StopScheduler();
+    m_initialized = 0;
     UnRegisterTrashCallback();
     UnRegisterErrorCallback();
     UnRegisterBufferCallback();

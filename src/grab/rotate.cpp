@@ -7,6 +7,10 @@
 
 #include "grab/image_kernels.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace kiru::img {
 
 namespace {
@@ -53,6 +57,30 @@ inline void CopyPixel(std::uint8_t* dst, const std::uint8_t* src) {
 // (-1, size): (int)t truncates towards zero, so (-1, 0) gives 0.
 inline std::size_t SampleIndex(std::int64_t t) { return static_cast<std::size_t>(std::max<std::int64_t>(t, 0) >> kFracBits); }
 
+// The general rotation walks the output in tiles (a band of rows, cut into
+// column strips) so that the source lines a tile samples stay cached from
+// one row to the next, also when the source stride is a power of two.
+constexpr std::size_t kBandRows = 32;
+constexpr std::size_t kStripColumns = 32;
+
+struct RowStart {
+    std::int64_t fx, fy;    // fixed-point sample position of output X = 0
+    std::int64_t lo, hi;    // output X whose sample lies inside the source
+    std::int64_t mlo, mhi;  // the part of [lo, hi) where neither coordinate is negative
+};
+
+// Samples output pixels [lo, hi) of one row. Where a coordinate may lie in
+// (-1, 0) it is truncated to 0; elsewhere the shift alone gives the index.
+template <unsigned PX, bool Clamp>
+inline void SampleRun(const std::uint8_t* src, std::size_t srcStride, std::uint8_t* out, std::int64_t lo,
+                      std::int64_t hi, std::int64_t fx, std::int64_t fy, std::int64_t stepX, std::int64_t stepY) {
+    for (std::int64_t X = lo; X < hi; ++X, fx += stepX, fy += stepY) {
+        const std::size_t ix = Clamp ? SampleIndex(fx) : static_cast<std::size_t>(fx >> kFracBits);
+        const std::size_t iy = Clamp ? SampleIndex(fy) : static_cast<std::size_t>(fy >> kFracBits);
+        CopyPixel<PX>(out + X * PX, src + iy * srcStride + ix * PX);
+    }
+}
+
 template <unsigned PX>
 void RotateGeneralT(const std::uint8_t* src, std::size_t srcWidth, std::size_t srcHeight, std::uint8_t* dst,
                     const RotationPlacement& pl) {
@@ -66,64 +94,146 @@ void RotateGeneralT(const std::uint8_t* src, std::size_t srcWidth, std::size_t s
     const std::size_t srcStride = srcWidth * PX;
     const std::size_t dstStride = pl.dstWidth * PX;
     const double p = -pl.originX - pl.shiftX;  // output X = 0, relative to the origin
-    for (std::size_t Y = 0; Y < pl.dstHeight; ++Y) {
-        const double q = static_cast<double>(Y) - pl.originY - pl.shiftY;
-        // Inverse of the forward mapping, plus 0.5 for nearest sampling.
-        const std::int64_t fx0 = ToFixed(p * c - q * s + pl.originX + 0.5);
-        const std::int64_t fy0 = ToFixed(p * s + q * c + pl.originY + 0.5);
-        // The pixels whose sample lies inside the source form one span, so
-        // the inner loop needs no bounds test.
-        std::int64_t lo = 0;
-        std::int64_t hi = static_cast<std::int64_t>(pl.dstWidth);
-        ClipSpan(fx0, stepX, -kOne, limitX, lo, hi);
-        ClipSpan(fy0, stepY, -kOne, limitY, lo, hi);
-        std::uint8_t* out = dst + Y * dstStride;
-        std::int64_t fx = fx0 + lo * stepX;
-        std::int64_t fy = fy0 + lo * stepY;
-        for (std::int64_t X = lo; X < hi; ++X, fx += stepX, fy += stepY) {
-            CopyPixel<PX>(out + X * PX, src + SampleIndex(fy) * srcStride + SampleIndex(fx) * PX);
+    RowStart band[kBandRows];
+    for (std::size_t y0 = 0; y0 < pl.dstHeight; y0 += kBandRows) {
+        const std::size_t rows = std::min(kBandRows, pl.dstHeight - y0);
+        for (std::size_t r = 0; r < rows; ++r) {
+            const double q = static_cast<double>(y0 + r) - pl.originY - pl.shiftY;
+            RowStart& row = band[r];
+            // Inverse of the forward mapping, plus 0.5 for nearest sampling.
+            row.fx = ToFixed(p * c - q * s + pl.originX + 0.5);
+            row.fy = ToFixed(p * s + q * c + pl.originY + 0.5);
+            // The pixels whose sample lies inside the source form one span,
+            // so the inner loops need no bounds test.
+            row.lo = 0;
+            row.hi = static_cast<std::int64_t>(pl.dstWidth);
+            ClipSpan(row.fx, stepX, -kOne, limitX, row.lo, row.hi);
+            ClipSpan(row.fy, stepY, -kOne, limitY, row.lo, row.hi);
+            row.mlo = row.lo;
+            row.mhi = row.hi;
+            ClipSpan(row.fx, stepX, -1, limitX, row.mlo, row.mhi);
+            ClipSpan(row.fy, stepY, -1, limitY, row.mlo, row.mhi);
+            if (row.mlo >= row.mhi) row.mlo = row.mhi = row.hi;  // all of the span needs the clamp
         }
-    }
-}
-
-// Quarter turns, walked in square tiles so that the strided side of the
-// copy stays in the first-level cache.
-constexpr std::size_t kTile = 32;
-
-// Stored 90: out[Y][X] = src[X][srcWidth - 1 - Y].
-template <unsigned PX>
-void QuarterCcwT(const std::uint8_t* src, std::size_t sw, std::size_t sh, std::uint8_t* dst) {
-    const std::size_t dw = sh, dh = sw;
-    const std::size_t srcStride = sw * PX;
-    for (std::size_t y0 = 0; y0 < dh; y0 += kTile) {
-        const std::size_t y1 = std::min(y0 + kTile, dh);
-        for (std::size_t x0 = 0; x0 < dw; x0 += kTile) {
-            const std::size_t x1 = std::min(x0 + kTile, dw);
-            for (std::size_t Y = y0; Y < y1; ++Y) {
-                std::uint8_t* out = dst + Y * dw * PX;
-                const std::uint8_t* column = src + (sw - 1 - Y) * PX;
-                for (std::size_t X = x0; X < x1; ++X) CopyPixel<PX>(out + X * PX, column + X * srcStride);
+        for (std::size_t x0 = 0; x0 < pl.dstWidth; x0 += kStripColumns) {
+            const std::int64_t stripLo = static_cast<std::int64_t>(x0);
+            const std::int64_t stripHi = static_cast<std::int64_t>(std::min(x0 + kStripColumns, pl.dstWidth));
+            for (std::size_t r = 0; r < rows; ++r) {
+                const RowStart& row = band[r];
+                std::uint8_t* out = dst + (y0 + r) * dstStride;
+                // [lo, mlo) and [mhi, hi) clamp; [mlo, mhi) does not.
+                const std::int64_t a = std::max(row.lo, stripLo);
+                const std::int64_t b = std::min(std::max(row.mlo, a), stripHi);
+                const std::int64_t e = std::min(row.hi, stripHi);
+                const std::int64_t d = std::max(std::min(row.mhi, e), b);
+                if (a < b) SampleRun<PX, true>(src, srcStride, out, a, b, row.fx + a * stepX, row.fy + a * stepY, stepX, stepY);
+                if (b < d) SampleRun<PX, false>(src, srcStride, out, b, d, row.fx + b * stepX, row.fy + b * stepY, stepX, stepY);
+                if (d < e) SampleRun<PX, true>(src, srcStride, out, d, e, row.fx + d * stepX, row.fy + d * stepY, stepX, stepY);
             }
         }
     }
 }
 
-// Stored 270: out[Y][X] = src[srcHeight - 1 - X][Y].
+// Quarter turns. With CCW (stored 90) out[Y][X] = src[X][srcWidth - 1 - Y];
+// otherwise (stored 270) out[Y][X] = src[srcHeight - 1 - X][Y]. The output is
+// srcHeight pixels wide and srcWidth rows high.
+template <unsigned PX, bool CCW>
+inline const std::uint8_t* QuarterSource(const std::uint8_t* src, std::size_t sw, std::size_t sh, std::size_t X,
+                                         std::size_t Y) {
+    return CCW ? src + (X * sw + (sw - 1 - Y)) * PX : src + ((sh - 1 - X) * sw + Y) * PX;
+}
+
+// Pixel by pixel over the output rectangle [x0, x1) x [y0, y1), in small
+// tiles: few enough lines on the strided side that a power-of-two stride
+// does not evict them.
+constexpr std::size_t kScalarTile = 8;
+
+template <unsigned PX, bool CCW>
+void QuarterScalar(const std::uint8_t* src, std::size_t sw, std::size_t sh, std::uint8_t* dst, std::size_t x0,
+                   std::size_t x1, std::size_t y0, std::size_t y1) {
+    const std::size_t dw = sh;
+    for (std::size_t ty = y0; ty < y1; ty += kScalarTile) {
+        const std::size_t ty1 = std::min(ty + kScalarTile, y1);
+        for (std::size_t tx = x0; tx < x1; tx += kScalarTile) {
+            const std::size_t tx1 = std::min(tx + kScalarTile, x1);
+            for (std::size_t Y = ty; Y < ty1; ++Y)
+                for (std::size_t X = tx; X < tx1; ++X)
+                    CopyPixel<PX>(dst + (Y * dw + X) * PX, QuarterSource<PX, CCW>(src, sw, sh, X, Y));
+        }
+    }
+}
+
+#if defined(__SSE2__)
 template <unsigned PX>
-void QuarterCwT(const std::uint8_t* src, std::size_t sw, std::size_t sh, std::uint8_t* dst) {
+inline __m128i UnpackLo(__m128i a, __m128i b) {
+    if constexpr (PX == 1) return _mm_unpacklo_epi8(a, b);
+    else if constexpr (PX == 2) return _mm_unpacklo_epi16(a, b);
+    else return _mm_unpacklo_epi32(a, b);
+}
+template <unsigned PX>
+inline __m128i UnpackHi(__m128i a, __m128i b) {
+    if constexpr (PX == 1) return _mm_unpackhi_epi8(a, b);
+    else if constexpr (PX == 2) return _mm_unpackhi_epi16(a, b);
+    else return _mm_unpackhi_epi32(a, b);
+}
+
+// Transposes a square of 16 / PX rows of 16 bytes in registers: interleaving
+// the upper and lower halves log2(rows) times turns rows into columns.
+template <unsigned PX>
+inline void TransposeSquare(__m128i* r) {
+    constexpr unsigned n = 16 / PX;
+    for (unsigned width = 1; width < n; width *= 2) {
+        __m128i t[n];
+        for (unsigned i = 0; i < n / 2; ++i) {
+            t[2 * i] = UnpackLo<PX>(r[i], r[i + n / 2]);
+            t[2 * i + 1] = UnpackHi<PX>(r[i], r[i + n / 2]);
+        }
+        for (unsigned i = 0; i < n; ++i) r[i] = t[i];
+    }
+}
+
+// Squares of 16 / PX pixels, turned in registers. Returns how far the squares
+// reached: output columns [0, *doneX) and rows [0, *doneY).
+template <unsigned PX, bool CCW>
+void QuarterSquares(const std::uint8_t* src, std::size_t sw, std::size_t sh, std::uint8_t* dst, std::size_t* doneX,
+                    std::size_t* doneY) {
+    constexpr std::size_t n = 16 / PX;
     const std::size_t dw = sh, dh = sw;
-    const std::size_t srcStride = sw * PX;
-    for (std::size_t y0 = 0; y0 < dh; y0 += kTile) {
-        const std::size_t y1 = std::min(y0 + kTile, dh);
-        for (std::size_t x0 = 0; x0 < dw; x0 += kTile) {
-            const std::size_t x1 = std::min(x0 + kTile, dw);
-            for (std::size_t Y = y0; Y < y1; ++Y) {
-                std::uint8_t* out = dst + Y * dw * PX;
-                const std::uint8_t* column = src + Y * PX;
-                for (std::size_t X = x0; X < x1; ++X) CopyPixel<PX>(out + X * PX, column + (sh - 1 - X) * srcStride);
+    const std::size_t bx = dw - dw % n, by = dh - dh % n;
+    const std::size_t srcStride = sw * PX, dstStride = dw * PX;
+    // A band of n source rows is read along its length, so that each source
+    // line is used whole by consecutive squares.
+    for (std::size_t X0 = 0; X0 < bx; X0 += n) {
+        for (std::size_t Y0 = 0; Y0 < by; Y0 += n) {
+            __m128i r[n];
+            for (std::size_t i = 0; i < n; ++i) {
+                const std::uint8_t* row = CCW ? src + (X0 + i) * srcStride + (sw - n - Y0) * PX
+                                              : src + (sh - 1 - X0 - i) * srcStride + Y0 * PX;
+                r[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row));
+            }
+            TransposeSquare<PX>(r);
+            // r[j] is source column j of the square: output row Y0 + n - 1 - j
+            // when turning counter-clockwise, Y0 + j otherwise.
+            for (std::size_t j = 0; j < n; ++j) {
+                const std::size_t Y = CCW ? Y0 + n - 1 - j : Y0 + j;
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + Y * dstStride + X0 * PX), r[j]);
             }
         }
     }
+    *doneX = bx;
+    *doneY = by;
+}
+#endif
+
+template <unsigned PX, bool CCW>
+void QuarterT(const std::uint8_t* src, std::size_t sw, std::size_t sh, std::uint8_t* dst) {
+    const std::size_t dw = sh, dh = sw;
+    std::size_t doneX = 0, doneY = 0;
+#if defined(__SSE2__)
+    if constexpr (PX != 3) QuarterSquares<PX, CCW>(src, sw, sh, dst, &doneX, &doneY);
+#endif
+    QuarterScalar<PX, CCW>(src, sw, sh, dst, doneX, dw, 0, dh);
+    QuarterScalar<PX, CCW>(src, sw, sh, dst, 0, doneX, doneY, dh);
 }
 
 template <template <unsigned> class Kernel, typename... Args>
@@ -146,13 +256,13 @@ struct GeneralKernel {
 template <unsigned PX>
 struct QuarterCcwKernel {
     static void Run(const std::uint8_t* src, std::size_t sw, std::size_t sh, std::uint8_t* dst) {
-        QuarterCcwT<PX>(src, sw, sh, dst);
+        QuarterT<PX, true>(src, sw, sh, dst);
     }
 };
 template <unsigned PX>
 struct QuarterCwKernel {
     static void Run(const std::uint8_t* src, std::size_t sw, std::size_t sh, std::uint8_t* dst) {
-        QuarterCwT<PX>(src, sw, sh, dst);
+        QuarterT<PX, false>(src, sw, sh, dst);
     }
 };
 

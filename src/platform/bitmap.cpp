@@ -32,7 +32,7 @@ bool Dib::IsValidHeader(const BITMAPINFOHEADER& h) {
     return size != 0 && size <= kMaxDibBytes;
 }
 
-std::unique_ptr<Dib> Dib::Create(const BITMAPINFO& info) {
+std::unique_ptr<Dib> Dib::Create(const BITMAPINFO& info, bool zeroFill) {
     const BITMAPINFOHEADER& h = info.bmiHeader;
     if (!IsValidHeader(h)) return nullptr;
     const bool bitfields = h.biCompression == BI_BITFIELDS;
@@ -65,7 +65,8 @@ std::unique_ptr<Dib> Dib::Create(const BITMAPINFO& info) {
         dib->masks_[2] = 0x0000FF;
     }
 
-    dib->bits_.reset(static_cast<unsigned char*>(std::calloc(static_cast<std::size_t>(size), 1)));
+    const std::size_t bytes = static_cast<std::size_t>(size);
+    dib->bits_.reset(static_cast<unsigned char*>(zeroFill ? std::calloc(bytes, 1) : std::malloc(bytes)));
     if (!dib->bits_) return nullptr;
     return dib;
 }

@@ -34,7 +34,9 @@ public:
     // (masks in the first three colour entries). Bitmaps of 8 bits or fewer
     // take biClrUsed colours (at most 256; 0 means 2^bits) from the table;
     // entries past them read as black. Null when invalid or too large.
-    static std::unique_ptr<Dib> Create(const BITMAPINFO& info);
+    // zeroFill false leaves the pixels undefined, for a caller that writes
+    // every byte itself.
+    static std::unique_ptr<Dib> Create(const BITMAPINFO& info, bool zeroFill = true);
     // The header checks of Create, without allocating.
     static bool IsValidHeader(const BITMAPINFOHEADER& header);
 

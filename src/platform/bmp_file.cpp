@@ -112,6 +112,12 @@ bool ReadColors(BmpFile& file, BITMAPINFO& info) {
     return true;
 }
 
+// Zeroes each row of dib from byte `from` to the end of the row.
+void ZeroRowTails(Dib& dib, std::size_t from) {
+    if (from >= dib.RowBytes()) return;
+    for (LONG y = 0; y < dib.Height(); ++y) std::memset(dib.Row(y) + from, 0, dib.RowBytes() - from);
+}
+
 }  // namespace
 
 BmpFile::~BmpFile() {
@@ -229,22 +235,19 @@ int LoadBmpFile(const char* path, Dib& target, BmpHeaderFilter filter, void* con
         const std::ptrdiff_t step = static_cast<std::ptrdiff_t>(target.RowBytes());
         const std::ptrdiff_t pitch = (bottomUp == target.TopDown()) ? -step : step;
         if (!file.ReadRows(target.Row(firstRow), pitch, rows, static_cast<std::size_t>(fileRowBytes))) return 0;
-        // What a padded source row would have shown past the file's stride.
-        const std::size_t rowEnd = static_cast<std::size_t>(dibRowBytes);
-        if (fileRowBytes < rowEnd) {
-            for (LONG y = 0; y < target.Height(); ++y) {
-                std::memset(target.Row(y) + fileRowBytes, 0, rowEnd - static_cast<std::size_t>(fileRowBytes));
-            }
-        }
+        // What a zeroed source row would have shown past the file's stride.
+        ZeroRowTails(target, static_cast<std::size_t>(fileRowBytes));
         return target.Height();
     }
 
-    std::unique_ptr<Dib> source = Dib::Create(info);
+    // Every byte of the source is either read from the file or zeroed here.
+    std::unique_ptr<Dib> source = Dib::Create(info, false);
     if (source == nullptr || !file.Seek(fileHeader.bfOffBits)) return 0;
     if (!file.ReadRows(source->Bits(), static_cast<std::ptrdiff_t>(source->RowBytes()), rows,
                        static_cast<std::size_t>(fileRowBytes))) {
         return 0;
     }
+    ZeroRowTails(*source, static_cast<std::size_t>(fileRowBytes));
     return StretchDib(target, 0, 0, target.Width(), target.Height(), *source, 0, 0, source->Width(),
                       source->Height());
 }

@@ -142,6 +142,32 @@ bool Inside(LONG x, LONG y, LONG w, LONG h, const Dib& dib) {
            std::int64_t(y) + h <= dib.Height();
 }
 
+// Tight loops for the conversions a grab meets most (24- and 32-bit files
+// into 8-bit grey, 24-bit and 32-bit frames) at one source column per
+// destination column. False when the case is not one of them.
+template <typename SourceRow>
+bool ConvertCommonRows(Dib& dst, LONG dy, LONG dh, std::size_t offset, const Dib& src, LONG sx, LONG sw, LONG dw,
+                       SourceRow sourceRow) {
+    const unsigned in = src.BitCount(), out = dst.BitCount();
+    const bool plainSource = in == 24 || (in == 32 && src.Header().biCompression == BI_RGB);
+    const bool plainTarget = (out == 8 && dst.HasGreyRamp()) || out == 24 || (out == 32 && dst.Header().biCompression == BI_RGB);
+    if (sw != dw || !plainSource || !plainTarget) return false;
+    const std::size_t inBytes = in / 8, outBytes = out / 8;
+    for (LONG y = 0; y < dh; ++y) {
+        const unsigned char* p = sourceRow(y) + std::size_t(sx) * inBytes;
+        unsigned char* q = dst.Row(dy + y) + offset;
+        if (outBytes == 1) {
+            for (LONG x = 0; x < dw; ++x, p += inBytes) q[x] = static_cast<unsigned char>((p[0] + p[1] + p[2] + 1) / 3);
+        } else {
+            for (LONG x = 0; x < dw; ++x, p += inBytes, q += outBytes) {
+                q[0] = p[0], q[1] = p[1], q[2] = p[2];
+                if (outBytes == 4) q[3] = 0;
+            }
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 int StretchDib(Dib& dst, LONG dx, LONG dy, LONG dw, LONG dh, const Dib& src, LONG sx, LONG sy, LONG sw, LONG sh) {
@@ -192,6 +218,7 @@ int StretchDib(Dib& dst, LONG dx, LONG dy, LONG dw, LONG dh, const Dib& src, LON
         return dh;
     }
 
+    if (ConvertCommonRows(dst, dy, dh, offset, src, sx, sw, dw, sourceRow)) return dh;
     for (LONG y = 0; y < dh; ++y) {
         const unsigned char* in = sourceRow(y);
         unsigned char* out = dst.Row(dy + y) + offset;

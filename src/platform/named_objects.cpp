@@ -84,36 +84,54 @@ std::string FileNameFor(const std::string& name) {
     return "mutex." + encoded;
 }
 
-int OpenInFolder(const std::string& folder, const std::string& file) {
-    std::string path = folder + "/" + file;
-    return ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+std::string PathInFolder(const Registry& registry, const std::string& file) {
+    return registry.folder + "/" + file;
 }
 
-// Opens the lock file of a named mutex; -1 when cross-process visibility is
-// unavailable (the name then works within the process only).
-int OpenLockFile(Registry& registry, const std::string& name) {
+int OpenInFolder(const Registry& registry, const std::string& file) {
+    return ::open(PathInFolder(registry, file).c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+}
+
+// The gate is a lock file that processes hold while they open, probe or
+// remove a mutex's lock file. The exclusive probe and the switch to a
+// shared lock are not one step, and a file must not be removed while
+// another process is about to lock it; taking turns makes both safe.
+bool EnterGate(Registry& registry) {
     if (!registry.folderTried) {
         registry.folderTried = true;
         registry.folder = MakeLockFolder();
-        if (!registry.folder.empty()) registry.gateFd = OpenInFolder(registry.folder, "gate");
+        if (!registry.folder.empty()) registry.gateFd = OpenInFolder(registry, "gate");
     }
-    if (registry.folder.empty() || registry.gateFd < 0) return -1;
-    return OpenInFolder(registry.folder, FileNameFor(name));
+    return registry.gateFd >= 0 && RetryFlock(registry.gateFd, LOCK_EX) == 0;
 }
 
-// Whether another process holds the lock file, and from now on this process
-// holds it too. The probe (exclusive, non-blocking) and the switch to a
-// shared lock are not one step, so processes take them in turn under the
-// gate lock; otherwise two creators could both see the name as free.
-bool JoinLockFile(Registry& registry, int fd) {
-    if (RetryFlock(registry.gateFd, LOCK_EX) != 0) {
-        RetryFlock(fd, LOCK_SH);
-        return false;
+void LeaveGate(Registry& registry) { RetryFlock(registry.gateFd, LOCK_UN); }
+
+// Makes this process a holder of the lock file of `name`, opening it unless
+// *fd is already open. Returns whether another process holds it too. *fd
+// stays -1 when cross-process visibility is unavailable; the name then
+// works within the process only.
+bool JoinLockFile(Registry& registry, const std::string& name, int* fd) {
+    if (!EnterGate(registry)) return false;
+    if (*fd < 0) *fd = OpenInFolder(registry, FileNameFor(name));
+    bool heldElsewhere = false;
+    if (*fd >= 0) {
+        // Exclusive succeeds only when no other process holds the file
+        // (a lock this process holds on the same descriptor is converted).
+        heldElsewhere = RetryFlock(*fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+        RetryFlock(*fd, LOCK_SH);
     }
-    bool heldElsewhere = RetryFlock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
-    RetryFlock(fd, LOCK_SH);
-    RetryFlock(registry.gateFd, LOCK_UN);
+    LeaveGate(registry);
     return heldElsewhere;
+}
+
+// Drops this process's hold on the lock file; the last holder removes it.
+void LeaveLockFile(Registry& registry, const std::string& name, int fd) {
+    const bool gated = EnterGate(registry);
+    if (gated && RetryFlock(fd, LOCK_EX | LOCK_NB) == 0)
+        ::unlink(PathInFolder(registry, FileNameFor(name)).c_str());
+    ::close(fd);
+    if (gated) LeaveGate(registry);
 }
 
 }  // namespace
@@ -141,14 +159,10 @@ std::shared_ptr<Waitable> OpenOrCreateNamed(const std::string& name, ObjectKind 
     // New name, or the last object of that name is being destroyed and has
     // not released the entry yet: the new object takes the entry over.
     if (kind != ObjectKind::Mutex && entry.lockFd >= 0) {
-        ::close(entry.lockFd);
+        LeaveLockFile(registry, name, entry.lockFd);
         entry.lockFd = -1;
     }
-    bool heldElsewhere = false;
-    if (kind == ObjectKind::Mutex) {
-        if (entry.lockFd < 0) entry.lockFd = OpenLockFile(registry, name);
-        if (entry.lockFd >= 0) heldElsewhere = JoinLockFile(registry, entry.lockFd);
-    }
+    const bool heldElsewhere = kind == ObjectKind::Mutex && JoinLockFile(registry, name, &entry.lockFd);
     std::shared_ptr<Waitable> object = make();
     object->SetName(name);
     entry.kind = kind;
@@ -163,8 +177,7 @@ void ForgetNamedObject(const std::string& name, const Waitable* object) {
     std::lock_guard<std::mutex> guard(registry.lock);
     auto it = registry.entries.find(name);
     if (it == registry.entries.end() || it->second.owner != object) return;
-    // Closing the descriptor drops this process's shared lock on the file.
-    if (it->second.lockFd >= 0) ::close(it->second.lockFd);
+    if (it->second.lockFd >= 0) LeaveLockFile(registry, name, it->second.lockFd);
     registry.entries.erase(it);
 }
 

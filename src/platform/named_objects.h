@@ -2,8 +2,9 @@
 // creating it again returns that object. Named mutexes are also visible to
 // other processes: every process holding one open keeps a shared flock on a
 // lock file named after it, in a per-user folder under $XDG_RUNTIME_DIR (or
-// /tmp). Only existence crosses the process boundary; ownership and waits
-// stay within the process. Named events and semaphores are process-local.
+// /tmp); the last process to let go removes the file. Only existence crosses
+// the process boundary; ownership and waits stay within the process. Named
+// events and semaphores are process-local.
 #pragma once
 
 #include <functional>

@@ -178,6 +178,12 @@ BOOL FailFor(WaitResult result) {
 
 constexpr short kTroubleEvents = POLLHUP | POLLERR | POLLNVAL;
 
+// True when the device reports a hang-up or an error without waiting.
+bool LineGone(int fd) {
+    pollfd probe{fd, POLLIN, 0};
+    return ::poll(&probe, 1, 0) > 0 && (probe.revents & kTroubleEvents) != 0;
+}
+
 // ---------------------------------------------------------------- errors
 
 // The Windows error code for errno, for callers that read GetLastError.
@@ -443,7 +449,14 @@ BOOL ReadSerialPortImpl(HANDLE handle, void* buffer, DWORD count, DWORD* read) {
             ok = FALSE;
             break;
         }
-        if (returnAtOnce) break;
+        if (returnAtOnce) {
+            // An empty read is also what a line that is gone gives.
+            if (got == 0 && LineGone(port->fd)) {
+                errno = EIO;
+                ok = FALSE;
+            }
+            break;
+        }
         // The nearer of the total deadline and, once a byte has arrived, the
         // interval deadline.
         bool hasDeadline = hasTotal;

@@ -205,7 +205,7 @@ TEST(GrabGeometry, RingSizeByGrabTypeColourAndTiling) {
         SCOPED_TRACE(c.what);
         TestGrab g(c.type);
         ASSERT_EQ(g.Initialize(), 1);
-        if (c.colour != IFW_COLOR_MONO) ASSERT_EQ(g.SetImageColor(c.colour), 1);
+        if (c.colour != IFW_COLOR_MONO) { ASSERT_EQ(g.SetImageColor(c.colour), 1); }
         g.SetTiling(c.horz, c.vert);
         ASSERT_EQ(g.Create(0, 0, c.width, c.height, c.bits, 5, 5000), 1);
         EXPECT_EQ(g.GetBufferCount(), c.count);
@@ -577,7 +577,7 @@ TEST(GrabGeometry, SetImageColor) {
                                 {IFW_COLOR_MONO_ALT, 1, 1, 1}};
     for (const Spacing& s : spacings) {
         SCOPED_TRACE("colour type " + std::to_string(s.type));
-        if (g.GetImageColor() != s.type) ASSERT_EQ(g.SetImageColor(s.type), 1);
+        if (g.GetImageColor() != s.type) { ASSERT_EQ(g.SetImageColor(s.type), 1); }
         EXPECT_EQ(g.GetBytesPP(), s.bytes);
         EXPECT_EQ(g.GetNumCameras(), s.cameras);
         EXPECT_EQ(g.FrameAddress(0), ring);

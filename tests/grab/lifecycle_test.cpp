@@ -40,7 +40,7 @@ void Enter(TestGrab& g, State s) {
         ASSERT_EQ(g.Destroy(), 1);
         return;
     }
-    if (s == State::Running) ASSERT_EQ(g.Start(), 1);
+    if (s == State::Running) { ASSERT_EQ(g.Start(), 1); }
 }
 
 enum class Op { Initialize, Create, Start, Stop, Destroy, Terminate };

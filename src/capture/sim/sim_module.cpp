@@ -38,11 +38,8 @@ double SimChannel::TextAddress(ULONG number) const {
 
 void SimChannel::SetText(ULONG number, const std::string& text) {
     auto it = texts.find(number);
-    if (it != texts.end()) {
-        // A client may still hold the old text's address.
-        retiredTexts.push_back(std::make_unique<std::string>(std::move(it->second)));
-        texts.erase(it);
-    }
+    // A client may still hold the old text's address: its node is kept.
+    if (it != texts.end()) retiredTexts.push_back(texts.extract(it));
     texts.emplace(number, text);
 }
 

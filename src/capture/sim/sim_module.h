@@ -55,7 +55,7 @@ struct SimChannel {
     std::map<std::pair<ULONG, ULONG>, double> values;  // current parameter values
     std::map<ULONG, std::pair<double, double>> caps;
     std::map<ULONG, std::string> texts;
-    std::vector<std::unique_ptr<std::string>> retiredTexts;  // keep handed-out text addresses valid
+    std::vector<std::map<ULONG, std::string>::node_type> retiredTexts;  // keep handed-out text addresses valid
     std::map<ULONG, ULONG> regs;
     bool aoiSet = false;
     ULONG aoiX = 0, aoiY = 0, aoiW = 0, aoiH = 0;

@@ -1,0 +1,104 @@
+// Bayer demosaic of a 2048 x 2048 mosaic against memcpy of the output bytes.
+// The "x_memcpy" column is the conversion's processor time divided by the
+// time memcpy of the same number of output bytes took in this run; the
+// target for 3-byte output is at most 4.
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include "capture/orx.h"
+
+namespace {
+
+constexpr ULONG kWidth = 2048, kHeight = 2048;
+
+struct Output {
+    const char* name;
+    ULONG flags;
+    std::size_t pixelBytes;
+};
+
+const Output kOutputs[] = {{"bgr24", ORV_BAYER_OUT_BGR24, 3}, {"bgr32", ORV_BAYER_OUT_BGR32, 4}};
+
+std::vector<std::uint8_t> Mosaic() {
+    std::vector<std::uint8_t> raw(static_cast<std::size_t>(kWidth) * kHeight);
+    for (std::size_t i = 0; i < raw.size(); ++i) raw[i] = static_cast<std::uint8_t>(i * 2654435761u >> 13);
+    return raw;
+}
+
+void Memcpy(benchmark::State& state, Output out) {
+    const std::size_t bytes = static_cast<std::size_t>(kWidth) * kHeight * out.pixelBytes;
+    std::vector<std::uint8_t> src(bytes, 1), dst(bytes, 0);
+    for (auto _ : state) {
+        std::memcpy(dst.data(), src.data(), bytes);
+        benchmark::DoNotOptimize(dst.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes));
+}
+
+void Convert(benchmark::State& state, Output out, bool gains) {
+    const std::vector<std::uint8_t> raw = Mosaic();
+    const std::size_t bytes = static_cast<std::size_t>(kWidth) * kHeight * out.pixelBytes;
+    std::vector<std::uint8_t> dst(bytes, 0);
+    const float rgb[3] = {1.2f, 1.0f, 1.4f};
+    for (auto _ : state) {
+        OrxBayerFilterConvert(0, ORV_BAYER_GB, dst.data(), raw.data(), kWidth, kHeight, out.flags,
+                              gains ? rgb : nullptr);
+        benchmark::DoNotOptimize(dst.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes));
+}
+
+// Adds the ratio to the memcpy run of the same output format, which is
+// registered first and so reported first.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    explicit RatioReporter(OutputOptions options) : ConsoleReporter(options) {}
+
+    void ReportRuns(const std::vector<Run>& runs) override {
+        std::vector<Run> out = runs;
+        for (Run& run : out) {
+            const std::string name = run.benchmark_name();
+            const std::size_t slash = name.find('/');
+            if (slash == std::string::npos) continue;
+            const std::string kernel = name.substr(0, slash);
+            const std::string format = name.substr(slash + 1, name.find('/', slash + 1) - slash - 1);
+            const double time = run.GetAdjustedCPUTime();
+            if (kernel == "memcpy") memcpyTime_[format] = time;
+            const auto base = memcpyTime_.find(format);
+            if (base != memcpyTime_.end() && base->second > 0)
+                run.counters["x_memcpy"] = benchmark::Counter(time / base->second);
+        }
+        ConsoleReporter::ReportRuns(out);
+    }
+
+private:
+    std::map<std::string, double> memcpyTime_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    for (const Output& o : kOutputs) {
+        const std::string format = o.name;
+        benchmark::RegisterBenchmark(("memcpy/" + format).c_str(), Memcpy, o)->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("bayer/" + format).c_str(), Convert, o, false)->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("bayer/" + format + "/gains").c_str(), Convert, o, true)
+            ->Unit(benchmark::kMillisecond);
+    }
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    RatioReporter reporter(isatty(STDOUT_FILENO) ? benchmark::ConsoleReporter::OO_ColorTabular
+                                                 : benchmark::ConsoleReporter::OO_Tabular);
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,96 @@
+// Bayer demosaic of known mosaics.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "capture/orx.h"
+
+namespace {
+
+// Colour (0 red, 1 green, 2 blue) of the sample at (x, y) for a layout.
+int ColourAt(ULONG pattern, int x, int y) {
+    static const int layouts[4][4] = {
+        {0, 1, 1, 2},  // RG / GB
+        {1, 0, 2, 1},  // GR / BG
+        {1, 2, 0, 1},  // GB / RG
+        {2, 1, 1, 0},  // BG / GR
+    };
+    return layouts[pattern - 1][(y & 1) * 2 + (x & 1)];
+}
+
+std::vector<std::uint8_t> Mosaic(ULONG pattern, int w, int h, std::array<int, 3> rgb) {
+    std::vector<std::uint8_t> raw(w * h);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) raw[y * w + x] = static_cast<std::uint8_t>(rgb[ColourAt(pattern, x, y)]);
+    return raw;
+}
+
+}  // namespace
+
+TEST(BayerTest, AUniformColourComesBackEverywhereInAllFourLayouts) {
+    const int w = 7, h = 5;  // odd sizes put every layout phase on the borders
+    for (ULONG pattern = ORV_BAYER_RG; pattern <= ORV_BAYER_BG; ++pattern) {
+        const std::vector<std::uint8_t> raw = Mosaic(pattern, w, h, {200, 100, 50});
+        std::vector<std::uint8_t> out4(w * h * 4, 0xAA), out3(w * h * 3, 0xAA);
+        ASSERT_EQ(OrxBayerFilterConvert(0, pattern, out4.data(), raw.data(), w, h, 4, nullptr), 1);
+        ASSERT_EQ(OrxBayerFilterConvert(0, pattern, out3.data(), raw.data(), w, h, 5, nullptr), 1);
+        for (int p = 0; p < w * h; ++p) {
+            SCOPED_TRACE(testing::Message() << "pattern " << pattern << " pixel " << p);
+            EXPECT_EQ(out4[4 * p + 0], 50);  // blue
+            EXPECT_EQ(out4[4 * p + 1], 100);
+            EXPECT_EQ(out4[4 * p + 2], 200);  // red
+            EXPECT_EQ(out4[4 * p + 3], 0);
+            EXPECT_EQ(out3[3 * p + 0], 50);
+            EXPECT_EQ(out3[3 * p + 1], 100);
+            EXPECT_EQ(out3[3 * p + 2], 200);
+        }
+    }
+}
+
+TEST(BayerTest, GainsScaleAndSaturateEachChannel) {
+    const std::vector<std::uint8_t> raw = Mosaic(ORV_BAYER_GB, 4, 4, {200, 100, 50});
+    const float gains[3] = {1.5f, 2.0f, 0.5f};  // red, green, blue
+    std::vector<std::uint8_t> out(4 * 4 * 3);
+    ASSERT_EQ(OrxBayerFilterConvert(0, ORV_BAYER_GB, out.data(), raw.data(), 4, 4, 5, gains), 1);
+    for (int p = 0; p < 16; ++p) {
+        EXPECT_EQ(out[3 * p + 0], 25);
+        EXPECT_EQ(out[3 * p + 1], 200);
+        EXPECT_EQ(out[3 * p + 2], 255);
+    }
+}
+
+TEST(BayerTest, MissingColoursAreMeansOfTheirNeighboursWithMirroredBorders) {
+    // RG layout, 4 x 4:  row 0: R G R G, row 1: G B G B, ...
+    const std::uint8_t raw[16] = {
+        10, 20, 30, 40,   //
+        50, 60, 70, 80,   //
+        90, 100, 110, 120,  //
+        130, 140, 150, 160,
+    };
+    std::vector<std::uint8_t> out(16 * 3);
+    ASSERT_EQ(OrxBayerFilterConvert(0, ORV_BAYER_RG, out.data(), raw, 4, 4, 5, nullptr), 1);
+    auto pixel = [&](int x, int y) { return std::array<int, 3>{out[3 * (y * 4 + x)], out[3 * (y * 4 + x) + 1], out[3 * (y * 4 + x) + 2]}; };
+    // (1, 1) is blue: green from the four sides, red from the four corners.
+    EXPECT_EQ(pixel(1, 1), (std::array<int, 3>{60, (20 + 100 + 50 + 70 + 2) / 4, (10 + 30 + 90 + 110 + 2) / 4}));
+    // (2, 1) is green in a blue row: blue from left and right, red from above and below.
+    EXPECT_EQ(pixel(2, 1), (std::array<int, 3>{(60 + 80) / 2, 70, (30 + 110) / 2}));
+    // (1, 2) is green in a red row: red from left and right, blue from above and below.
+    EXPECT_EQ(pixel(1, 2), (std::array<int, 3>{(60 + 140) / 2, 100, (90 + 110) / 2}));
+    // (0, 0) is red on the corner: the mirror takes (1, 0) and (0, 1) twice, (1, 1) four times.
+    EXPECT_EQ(pixel(0, 0), (std::array<int, 3>{60, (2 * 20 + 2 * 50) / 4, 10}));
+    // (3, 3) is blue on the far corner: neighbours (2, 3), (3, 2) and corners (2, 2).
+    EXPECT_EQ(pixel(3, 3), (std::array<int, 3>{160, (2 * 150 + 2 * 120) / 4, 110}));
+}
+
+TEST(BayerTest, BadArgumentsAreRefused) {
+    std::uint8_t raw[4] = {}, out[16] = {};
+    EXPECT_EQ(OrxBayerFilterConvert(0, 0, out, raw, 2, 2, 5, nullptr), 0);
+    EXPECT_EQ(OrxBayerFilterConvert(0, 5, out, raw, 2, 2, 5, nullptr), 0);
+    EXPECT_EQ(OrxBayerFilterConvert(0, 1, out, raw, 2, 2, 3, nullptr), 0);
+    EXPECT_EQ(OrxBayerFilterConvert(0, 1, nullptr, raw, 2, 2, 5, nullptr), 0);
+    EXPECT_EQ(OrxBayerFilterConvert(0, 1, out, raw, 0, 2, 5, nullptr), 0);
+    EXPECT_EQ(OrxBayerFilterConvert(0, 1, out, raw, 1, 1, 4, nullptr), 1);  // one sample: grey of itself
+    EXPECT_EQ(out[0], 0);
+}

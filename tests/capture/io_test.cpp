@@ -1,0 +1,333 @@
+// I/O modules: ports, module registers, interrupt callbacks, decision
+// queues, pulse generators, the PLC link and the run-time entry points.
+#include <condition_variable>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "capture/orv.h"
+#include "platform/clock.h"
+#include "platform/dynload.h"
+#include "station_fixture.h"
+
+using kiru::sim::Station;
+using kiru::test::WaitUntil;
+
+namespace {
+
+class IoTest : public kiru::test::StationTest {
+protected:
+    CICapMod* Open(const char* name, ULONG index = 0) {
+        modules.emplace_back(OrxCreateCaptureModule(name, index, nullptr));
+        EXPECT_NE(modules.back(), nullptr) << name;
+        return modules.back().get();
+    }
+    std::vector<std::unique_ptr<CICapMod>> modules;
+};
+
+// Records the calls of a callback and the threads they ran on.
+struct Calls {
+    std::mutex mutex;
+    std::condition_variable cv;
+    std::vector<std::thread::id> threads;
+    std::vector<std::uint64_t> values;
+
+    void Add(std::uint64_t value = 0) {
+        std::lock_guard<std::mutex> lock(mutex);
+        threads.push_back(std::this_thread::get_id());
+        values.push_back(value);
+        cv.notify_all();
+    }
+    bool WaitFor(std::size_t count) {
+        std::unique_lock<std::mutex> lock(mutex);
+        return cv.wait_for(lock, std::chrono::seconds(20), [&] { return threads.size() >= count; });
+    }
+    std::size_t Count() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return threads.size();
+    }
+};
+
+void OnEvent(void* context) { static_cast<Calls*>(context)->Add(); }
+
+void OnData(RCS_DATAIN_CB_RECORD* record, void* context) {
+    static_cast<Calls*>(context)->Add(record->Value);
+}
+
+}  // namespace
+
+TEST_F(IoTest, PortsModuleParametersAndRegisterBlocks) {
+    Load("[RCS]\nModuleInfo = 0x31973\nInput.0 = 0x15\nModuleParam.93 = 0x300\nInfo.4 = 0\n");
+    CICapMod* rcs = Open("RCS");
+    EXPECT_EQ(rcs->GetModuleInfo(), 0x31973u);
+    EXPECT_EQ(rcs->ReadInputPort(0), 0x15u);
+    EXPECT_EQ(rcs->ReadInputPort(1), 0u);
+    Station::SetInput("RCS", 0, 0, 0x02);
+    EXPECT_EQ(rcs->ReadInputPort(0), 0x02u);
+    ULONG item = 9;
+    EXPECT_EQ(rcs->QueryModuleInfo(4, &item), 1);
+    EXPECT_EQ(item, 0u);
+    EXPECT_EQ(rcs->QueryModuleInfo(77, &item), 0);
+
+    EXPECT_EQ(rcs->GetModuleParam(93), 0x300u);
+    rcs->SetModuleParam(93, 0x300 | 64);
+    ULONG value = 0;
+    ASSERT_TRUE(Station::GetModuleParam("RCS", 0, 93, &value));
+    EXPECT_EQ(value, 0x340u);
+
+    rcs->WriteOutputPort(1, 10);
+    ASSERT_TRUE(Station::GetOutput("RCS", 0, 10, &value));
+    EXPECT_EQ(value, 1u);
+
+    EXPECT_EQ(rcs->WriteModuleReg(93, 0, 1, 1), 1);
+    EXPECT_EQ(rcs->WriteModuleReg(93, 16, 4, 0x01020304), 1);
+    EXPECT_EQ(rcs->WriteModuleReg(93, 0, 3, 1), 0);
+    EXPECT_EQ(rcs->ReadModuleReg(93, 16, 4), 0x01020304u);
+    EXPECT_EQ(rcs->ReadModuleReg(93, 17, 1), 0x03u);
+    ASSERT_TRUE(Station::GetModuleReg("RCS", 0, 93, 0, 1, &value));
+    EXPECT_EQ(value, 1u);
+
+    rcs->SetModuleMode(1, 0);
+    rcs->ConfigureModuleIo(0, 0, 0);
+    rcs->EnableModuleIo(1, 1);
+    rcs->SetSyncMode(0, 1, 0);
+    const std::vector<std::string> expected = {
+        "RCS:0 SetModuleParam 93 832",        "RCS:0 WriteOutputPort 1 10",   "RCS:0 WriteModuleReg 93 0 1 1",
+        "RCS:0 WriteModuleReg 93 16 4 16909060", "RCS:0 SetModuleMode 1 0",   "RCS:0 ConfigureModuleIo 0 0 0",
+        "RCS:0 EnableModuleIo 1 1",           "RCS:0 SetSyncMode 0 1 0",
+    };
+    EXPECT_EQ(Station::Trace(), expected);
+}
+
+TEST_F(IoTest, InterruptCallbacksRunOnALibraryThreadUntilDeleted) {
+    Load("[TRX]\n[USB]\n");
+    CICapMod* trx = Open("TRX");
+    CICapMod* usb = Open("USB");
+    Calls solution, exposure;
+    CIntrCallback* onSolution = trx->CreateIntrCallback(28, OnEvent, &solution);
+    CIntrCallback* onExposure = trx->CreateIntrCallback(2, OnEvent, &exposure);
+    ASSERT_NE(onSolution, nullptr);
+    EXPECT_EQ(onSolution->Event(), 28u);
+    EXPECT_EQ(trx->CreateIntrCallback(3, nullptr, nullptr), nullptr);
+
+    ASSERT_TRUE(Station::FireEvent("TRX", 0, 28));
+    ASSERT_TRUE(Station::FireEvent("TRX", 0, 28));
+    ASSERT_TRUE(solution.WaitFor(2));
+    EXPECT_NE(solution.threads[0], std::this_thread::get_id());
+    EXPECT_EQ(exposure.Count(), 0u);
+
+    // Another module does not own the callback; its owner deletes it.
+    EXPECT_EQ(usb->DeleteIntrCallback(onSolution), 0);
+    EXPECT_EQ(trx->DeleteIntrCallback(onSolution), 1);
+    Station::FireEvent("TRX", 0, 28);
+    Station::FireEvent("TRX", 0, 2);
+    ASSERT_TRUE(exposure.WaitFor(1));  // events run in order: 28 found no callback before it
+    EXPECT_EQ(solution.Count(), 2u);
+    EXPECT_EQ(trx->DeleteIntrCallback(onExposure), 1);
+    EXPECT_EQ(trx->DeleteIntrCallback(nullptr), 0);
+}
+
+TEST_F(IoTest, DeletingACallbackWaitsForItsRunningCall) {
+    Load("[GIO]\n");
+    CICapMod* gio = Open("GIO");
+    struct Slow {
+        std::mutex mutex;
+        std::condition_variable cv;
+        bool entered = false, release = false, finished = false;
+    } slow;
+    CIntrCallback* cb = gio->CreateIntrCallback(
+        3,
+        [](void* c) {
+            auto* s = static_cast<Slow*>(c);
+            std::unique_lock<std::mutex> lock(s->mutex);
+            s->entered = true;
+            s->cv.notify_all();
+            s->cv.wait(lock, [&] { return s->release; });
+            s->finished = true;
+        },
+        &slow);
+    Station::FireEvent("GIO", 0, 3);
+    {
+        std::unique_lock<std::mutex> lock(slow.mutex);
+        ASSERT_TRUE(slow.cv.wait_for(lock, std::chrono::seconds(20), [&] { return slow.entered; }));
+    }
+    std::thread releaser([&] {
+        std::lock_guard<std::mutex> lock(slow.mutex);
+        slow.release = true;
+        slow.cv.notify_all();
+    });
+    EXPECT_EQ(gio->DeleteIntrCallback(cb), 1);
+    {
+        std::lock_guard<std::mutex> lock(slow.mutex);
+        EXPECT_TRUE(slow.finished);
+    }
+    releaser.join();
+}
+
+TEST_F(IoTest, DecisionQueuesReleaseOnTheControllersClock) {
+    Load("[TRX]\nCh1.Param.16384 = 0\n[USB]\n");
+    CICapMod* trx = Open("TRX");
+    auto* side1 = static_cast<CTRXCam*>(trx->GetCam(1));
+    side1->AdvancedIOEnqueueDecision(1);  // not started: dropped
+    side1->AdvancedIOSetValidateWindow(0, 6000);
+    side1->AdvancedIOStop();
+    side1->AdvancedIOStart();
+    side1->AdvancedIOEnqueueDecision(5);
+    side1->AdvancedIOEnqueueDecision(2);
+    ASSERT_TRUE(WaitUntil([&] { return Station::ReleasedDecisions("TRX", 0, 1).size() == 2; }));
+    EXPECT_EQ(Station::ReleasedDecisions("TRX", 0, 1), (std::vector<ULONG>{5, 2}));
+
+    // With a long offset decisions wait in the queue; a stop empties it.
+    auto* usb = static_cast<CUSBCam*>(Open("USB")->GetCam(3));
+    usb->SetAcqParam(16384, 60e6, 0);
+    usb->AdvancedIOStart();
+    usb->AdvancedIOEnqueueDecision(3);
+    usb->AdvancedIOValidateEntry();
+    EXPECT_EQ(Station::PendingDecisions("USB", 0, 3), std::vector<ULONG>{3});
+    usb->AdvancedIOStop();
+    EXPECT_TRUE(Station::PendingDecisions("USB", 0, 3).empty());
+    EXPECT_TRUE(Station::ReleasedDecisions("USB", 0, 3).empty());
+    const std::vector<std::string> trace = Station::Trace();
+    EXPECT_EQ(trace[0], "TRX:0/1 AdvancedIOEnqueueDecision 1");
+    EXPECT_EQ(trace[1], "TRX:0/1 AdvancedIOSetValidateWindow 0 6000");
+    EXPECT_EQ(trace.back(), "USB:0/3 AdvancedIOStop");
+}
+
+TEST_F(IoTest, PulseGeneratorsFireAtTheirTime) {
+    Load("[RCS]\n");
+    auto* rcs = dynamic_cast<CRCS*>(Open("RCS"));
+    ASSERT_NE(rcs, nullptr);
+    HPULSEGEN micro = rcs->CreatePulseGenUnitEx(3, 1000, 1, 0, 30000);
+    HPULSEGEN nano = rcs->CreatePulseGenUnitEx(0, 5000, 0, 1, 0);
+    EXPECT_EQ(rcs->GetPulseGenType(micro), 0u);
+    EXPECT_EQ(rcs->GetPulseGenType(nano), 1u);
+    EXPECT_EQ(rcs->SetPulseGenDurationEx(micro, 2000, 1, 30000), 1);
+    const std::int64_t at = kiru::platform::NowUs() + 2000;
+    EXPECT_EQ(rcs->SetPulseGenTime(micro, static_cast<double>(at), 0), 1);
+    EXPECT_EQ(rcs->SetPulseGenTime(nano, static_cast<double>(at), 0), 1);
+    ASSERT_TRUE(WaitUntil([] { return Station::Pulses("RCS", 0).size() == 2; }));
+    const std::vector<kiru::sim::PulseInfo> pulses = Station::Pulses("RCS", 0);
+    EXPECT_EQ(pulses[0].line, 3u);
+    EXPECT_EQ(pulses[0].level, 1u);
+    EXPECT_EQ(pulses[0].startUs, at);
+    EXPECT_EQ(pulses[0].durationUs, 2000.0);
+    EXPECT_EQ(pulses[1].durationUs, 5.0);  // time reference 1 counts nanoseconds
+    EXPECT_LE(at, kiru::platform::NowUs());
+
+    // A deleted unit is gone; a pulse due later is never fired.
+    EXPECT_EQ(rcs->SetPulseGenTime(nano, static_cast<double>(kiru::platform::NowUs()), 0), 1);
+    EXPECT_EQ(rcs->DeletePulseGenUnit(micro), 1);
+    EXPECT_EQ(rcs->DeletePulseGenUnit(micro), 0);
+    EXPECT_EQ(rcs->GetPulseGenType(micro), 0xFFFFFFFFu);
+    EXPECT_EQ(rcs->SetPulseGenTime(micro, 0.0, 0), 0);
+    ASSERT_TRUE(WaitUntil([] { return Station::Pulses("RCS", 0).size() == 3; }));
+    EXPECT_EQ(Station::Trace()[0], "RCS:0 CreatePulseGenUnitEx 3 1000 1 0 30000");
+}
+
+TEST_F(IoTest, PlcDataAddressAndChangeCallbacks) {
+    Load("[RCS]\nPlcType = 2\nPlcIP = 10.0.0.7\nPlcMask = 255.255.255.0\nPlcName = line-4\n"
+         "PlcMAC = 00:0e:8c:01:02:03\nPlcIn.4 = 0x34\n[GEV]\nParam.9 = 1\nParam.10 = 1\n");
+    auto* rcs = dynamic_cast<CRCS*>(Open("RCS"));
+    EXPECT_EQ(rcs->GetPlcType(), 2u);
+    ULONG ip = 0, mask = 0;
+    char name[64] = {};
+    ASSERT_EQ(rcs->PlcGetIPAddress(&ip, &mask, name), 1);
+    EXPECT_EQ(ip, 0x0A000007u);
+    EXPECT_EQ(mask, 0xFFFFFF00u);
+    EXPECT_STREQ(name, "line-4");
+    unsigned char mac[6];
+    rcs->PlcGetMACAddress(mac);
+    EXPECT_EQ(mac[1], 0x0E);
+    EXPECT_EQ(mac[5], 0x03);
+
+    unsigned char bytes[2] = {};
+    ASSERT_EQ(rcs->PlcGetInputs(4, 2, bytes), 1);
+    EXPECT_EQ(bytes[0], 0x34);
+    EXPECT_EQ(rcs->PlcGetInputs(4095, 2, bytes), 0);
+    float out[2] = {1.5f, -2.0f};
+    ASSERT_EQ(rcs->PlcSetOutputsFloat(8, 2, out), 1);
+    float back[2] = {};
+    ASSERT_TRUE(Station::GetPlcOutputs("RCS", 0, 8, back, sizeof back));
+    EXPECT_EQ(back[1], -2.0f);
+    unsigned short words[2] = {7, 0xFFFF};
+    rcs->PlcSetOutputsSigned16(0, 2, words);
+    EXPECT_EQ(Station::Trace()[0], "RCS:0 PlcSetOutputsFloat 8 2 1.5 -2");
+    EXPECT_EQ(Station::Trace()[1], "RCS:0 PlcSetOutputsSigned16 0 2 7 -1");
+
+    Calls changes;
+    HDATAIN watch = rcs->AddDataInChangeCallback(4, 2, 0, OnData, &changes);
+    ASSERT_NE(watch, nullptr);
+    EXPECT_EQ(rcs->AddDataInChangeCallback(4, 3, 0, OnData, &changes), nullptr);
+    const unsigned char first[2] = {0x34, 0x12};
+    ASSERT_TRUE(Station::SetPlcInputs("RCS", 0, 4, first, 2));
+    ASSERT_TRUE(changes.WaitFor(1));
+    EXPECT_EQ(changes.values[0], 0x1234u);
+    EXPECT_NE(changes.threads[0], std::this_thread::get_id());
+    Station::SetPlcInputs("RCS", 0, 4, first, 2);  // unchanged: no call
+    const unsigned char second[1] = {0x99};
+    Station::SetPlcInputs("RCS", 0, 5, second, 1);
+    ASSERT_TRUE(changes.WaitFor(2));
+    EXPECT_EQ(changes.values[1], 0x9934u);
+    EXPECT_EQ(changes.Count(), 2u);
+    EXPECT_EQ(rcs->DelDataInChangeCallback(watch), 1);
+    EXPECT_EQ(rcs->DelDataInChangeCallback(watch), 0);
+    EXPECT_EQ(rcs->DelDataInChangeCallback(nullptr), 0);
+
+    // A camera trigger on a PLC bit fires a frame of that GigE camera.
+    CICamera* camera = Open("GEV")->GetCam(0);
+    std::vector<unsigned char> buffer(640 * 480);
+    void* address = buffer.data();
+    HGRAB grab = camera->Grab(1, &address, 1, -1);
+    ASSERT_NE(rcs->AddDataInChangeCamTrigger(0, 3, 0), nullptr);
+    const unsigned char rising[1] = {0x08};
+    Station::SetPlcInputs("RCS", 0, 0, rising, 1);
+    EXPECT_EQ(camera->GrabWaitFrame(grab, &address, -1, 20000, 1, nullptr, nullptr, nullptr), 0);
+    EXPECT_EQ(rcs->DelDataInChangeCamTrigger(0, 3, 0), 1);
+    EXPECT_EQ(rcs->DelDataInChangeCamTrigger(0, 3, 0), 0);
+    camera->GrabStop(grab);
+}
+
+TEST_F(IoTest, EntryPointsAreFoundByDecoratedNameAndCanBeAbsent) {
+    Load("[QBM]\nParam.16403 = 0\n");
+    HMODULE library = LoadLibraryW(L"ORV21.DLL");
+    ASSERT_NE(library, nullptr);
+    EXPECT_EQ(LoadLibraryA("C:\\Windows\\orv21.dll"), library);
+    auto open = reinterpret_cast<PFN_OrxGigeOpen>(GetProcAddress(library, "_OrxGigeOpen@0"));
+    auto close = reinterpret_cast<PFN_OrxGigeClose>(GetProcAddress(library, "_OrxGigeClose@8"));
+    ASSERT_NE(open, nullptr);
+    ASSERT_NE(close, nullptr);
+    EXPECT_EQ(open(), 1);
+    EXPECT_EQ(close(1, 1), 1);
+    EXPECT_EQ(Station::GigeOpenCount(), 1);
+    EXPECT_EQ(Station::GigeCloseCount(), 1);
+    EXPECT_EQ(GetProcAddress(library, "_NoSuchEntry@4"), nullptr);
+    Station::SetEntryPointPresent("OrxGigeClose", false);
+    EXPECT_EQ(GetProcAddress(library, "_OrxGigeClose@8"), nullptr);
+    EXPECT_NE(GetProcAddress(library, "_OrxGigeOpen@0"), nullptr);
+
+    auto start = reinterpret_cast<PFN_QbmAdvancedIOStart>(GetProcAddress(library, "QbmAdvancedIOStart"));
+    auto stop = reinterpret_cast<PFN_QbmAdvancedIOStop>(GetProcAddress(library, "QbmAdvancedIOStop"));
+    auto enqueue =
+        reinterpret_cast<PFN_QbmAdvancedIOEnqueueDecision>(GetProcAddress(library, "QbmAdvancedIOEnqueueDecision"));
+    ASSERT_TRUE(start && stop && enqueue);
+    CICapMod* qbm = Open("QBM");
+    enqueue(qbm, 1);  // the queue is not started yet
+    start(qbm);
+    enqueue(qbm, 2);
+    ASSERT_TRUE(WaitUntil([] { return !Station::ReleasedDecisions("QBM", 0, -1).empty(); }));
+    EXPECT_EQ(Station::ReleasedDecisions("QBM", 0, -1), std::vector<ULONG>{2});
+    stop(qbm);
+    EXPECT_EQ(Station::Trace().back(), "QBM:0 QbmAdvancedIOStop");
+    EXPECT_EQ(FreeLibrary(library), TRUE);
+
+    // Other libraries go to the system loader.
+    HMODULE libm = LoadLibraryA("libm.so.6");
+    ASSERT_NE(libm, nullptr);
+    auto cosine = reinterpret_cast<double (*)(double)>(GetProcAddress(libm, "cos"));
+    ASSERT_NE(cosine, nullptr);
+    EXPECT_EQ(cosine(0.0), 1.0);
+    EXPECT_EQ(FreeLibrary(libm), TRUE);
+    EXPECT_EQ(LoadLibraryA("no-such-library.dll"), nullptr);
+}

@@ -1,0 +1,130 @@
+// Small parts of the library: scoped handle helpers, the OS wrapper, the
+// display side, version check, adapter lookup and console handler.
+#include <kiru/scoped_handles.h>
+
+#include <arpa/inet.h>
+#include <net/if.h>
+
+#include <atomic>
+#include <memory>
+#include <thread>
+
+#include "capture/orv.h"
+#include "platform/kernel.h"
+#include "station_fixture.h"
+
+using kiru::sim::Station;
+
+namespace {
+
+// Whether another thread can take the mutex right now.
+bool FreeForOthers(HANDLE mutex) {
+    bool taken = false;
+    std::thread other([&] {
+        CMutexHold hold(mutex, 0);
+        taken = hold.Held() != 0;
+    });
+    other.join();
+    return taken;
+}
+
+class LibraryTest : public kiru::test::StationTest {};
+
+}  // namespace
+
+TEST(ScopedHandlesTest, MutexHoldReleasesOnlyWhatItAcquired) {
+    HANDLE mutex = CreateMutexW(nullptr, FALSE, nullptr);
+    ASSERT_NE(mutex, nullptr);
+    {
+        CMutexHold hold(mutex, 1000);
+        EXPECT_EQ(hold.Held(), 1);
+        EXPECT_FALSE(FreeForOthers(mutex));
+        {
+            CMutexHold nested(mutex, 0);  // re-entrant for its owner
+            EXPECT_EQ(nested.Held(), 1);
+        }
+        EXPECT_FALSE(FreeForOthers(mutex));
+    }
+    EXPECT_TRUE(FreeForOthers(mutex));
+
+    // A holder that timed out must not release the owner's lock.
+    std::atomic<bool> held{false}, done{false};
+    std::thread owner([&] {
+        CMutexHold hold(mutex, 1000);
+        held = true;
+        while (!done) std::this_thread::yield();
+    });
+    while (!held) std::this_thread::yield();
+    {
+        CMutexHold failed(mutex, 10);
+        EXPECT_EQ(failed.Held(), 0);
+    }
+    EXPECT_FALSE(FreeForOthers(mutex));
+    done = true;
+    owner.join();
+    EXPECT_TRUE(FreeForOthers(mutex));
+    {
+        CMutexHold none(nullptr, 0);
+        EXPECT_EQ(none.Held(), 0);
+    }
+    CloseHandle(mutex);
+}
+
+TEST(ScopedHandlesTest, HandleCloserClosesACopyOfTheHandle) {
+    void* event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_NE(event, nullptr);
+    {
+        CrtHandleCloser closer(event);
+        EXPECT_EQ(SetEvent(event), TRUE);  // still open inside the scope
+    }
+    EXPECT_EQ(CloseHandle(event), FALSE);  // closed by the closer
+    void* none = nullptr;
+    void* invalid = INVALID_HANDLE_VALUE;
+    { CrtHandleCloser a(none), b(invalid); }
+    SUCCEED();
+}
+
+TEST(OrvosTest, AcquireAndReleaseWorkOnKernelMutexes) {
+    HANDLE mutex = CreateMutexW(nullptr, FALSE, nullptr);
+    CORVOS os;
+    EXPECT_EQ(os.AcquireMutex(mutex, 100), 1);
+    EXPECT_FALSE(FreeForOthers(mutex));
+    EXPECT_EQ(os.ReleaseMutex(mutex), 1);
+    EXPECT_EQ(os.ReleaseMutex(mutex), 0);  // not held any more
+    EXPECT_EQ(CORVOS::AcquireMutex(nullptr, 0), 0);
+    CloseHandle(mutex);
+}
+
+TEST_F(LibraryTest, DisplayPaintsTheSourceIntoTheWindow) {
+    unsigned char image[4 * 2] = {1, 2, 3, 4, 5, 6, 7, 8};
+    HWND window = reinterpret_cast<HWND>(0x1234);
+    EXPECT_EQ(OrxCreateImgConn(image, 4, 2, 8, nullptr, 0, 1, nullptr, 11, 1, nullptr, nullptr), nullptr);
+    std::unique_ptr<CImgConn> conn(OrxCreateImgConn(image, 4, 2, 8, window, 0, 1, nullptr, 11, 1, nullptr, nullptr));
+    ASSERT_NE(conn, nullptr);
+    EXPECT_EQ(conn->GetSrc()->GetBufferAddr(), image);
+    unsigned char other[8] = {9, 9, 9, 9, 9, 9, 9, 7};
+    conn->GetSrc()->SetBufferAddr(other);
+    EXPECT_EQ(conn->Display(), 1);
+    const kiru::sim::DisplayInfo shown = Station::Display(window);
+    EXPECT_EQ(shown.paints, 1u);
+    EXPECT_EQ(shown.width, 4u);
+    EXPECT_EQ(shown.pixels, std::vector<unsigned char>(other, other + 8));
+    conn->GetSrc()->SetBufferAddr(nullptr);
+    EXPECT_EQ(conn->Display(), 0);
+}
+
+TEST_F(LibraryTest, VersionCheckAdapterIndexAndConsoleHandler) {
+    EXPECT_EQ(CheckOrvVersionResolution(2264, 904, 512, 271608, 271712, 1058056, 271736, 1416), 1);
+    EXPECT_EQ(CheckOrvVersionResolution(2264, 904, 512, 271608, 271712, 1058056, 271736, 1417), 0);
+
+    // A local interface of this machine, then the station's host adapters in order.
+    const ULONG loopback = OrxGetAdapterIndexFromIP(htonl(0x7F000001));
+    EXPECT_EQ(loopback, if_nametoindex("lo"));
+    Load("[GEV:0]\nText.0x4014 = 203.0.113.1\n[GEV:1]\nText.0x4014 = 203.0.113.9\n[GEV:2]\nText.0x4014 = 203.0.113.1\n");
+    EXPECT_EQ(OrxGetAdapterIndexFromIP(htonl(0xCB007101)), 1u);
+    EXPECT_EQ(OrxGetAdapterIndexFromIP(htonl(0xCB007109)), 2u);
+    EXPECT_EQ(OrxGetAdapterIndexFromIP(htonl(0xCB007177)), 0u);
+
+    EXPECT_EQ(OrxSetConsoleHandler(nullptr), 1);
+    EXPECT_EQ(OrxGetConsoleHandler(), nullptr);
+}

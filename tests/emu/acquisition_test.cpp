@@ -1,0 +1,401 @@
+// Emulator acquisition as a client sees it: the ring and its trash buffer,
+// frames the client holds, triggers and their merging, the frame delay floor,
+// cropping, asynchronous delivery, and the emulator's own answers.
+#include <gtest/gtest.h>
+#include <kiru/kiru.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+#include "emu_fixture.h"
+#include "platform/kernel.h"
+#include "support/bmp_writer.h"
+
+using kiru_test::Delivery;
+using kiru_test::EmuSandbox;
+using kiru_test::FrameRecorder;
+using kiru_test::kLongWait;
+
+namespace {
+
+constexpr ULONG kBits24 = 0u - 24u;
+
+class Acquisition : public EmuSandbox {
+protected:
+    // Initialized and created on images_.
+    void Open(CIGrabEmu& emu, ULONG width, ULONG height, ULONG buffers = 5, ULONG offsetX = 0, ULONG offsetY = 0) {
+        std::string path = images_;
+        emu.EmulateFromNewImagePath(&path[0], 0, 0);
+        ASSERT_EQ(emu.Initialize(), 1);
+        ASSERT_EQ(emu.Create(offsetX, offsetY, width, height, 8, buffers, 5000), 1) << emu.GetLastErrorMsg();
+    }
+
+    // Ring buffer index of a delivered image (one camera, 8 bits).
+    static long BufferIndex(CIGrabEmu& emu, const unsigned char* image) {
+        const auto* ring = static_cast<const unsigned char*>(emu.GetFramePtr(0));
+        return static_cast<long>((image - ring) / static_cast<long>(emu.GetImageSizeInBytes()));
+    }
+};
+
+std::vector<long> Indexes(CIGrabEmu& emu, const std::vector<Delivery>& deliveries, std::size_t count) {
+    std::vector<long> out;
+    const auto* ring = static_cast<const unsigned char*>(emu.GetFramePtr(0));
+    for (std::size_t i = 0; i < count && i < deliveries.size(); ++i)
+        out.push_back(static_cast<long>((deliveries[i].image - ring) / static_cast<long>(emu.GetImageSizeInBytes())));
+    return out;
+}
+
+}  // namespace
+
+TEST_F(Acquisition, TheRingRotatesOverAllButTheLastBuffer) {
+    Flat(images_ + "/a.bmp", 64, 32, 7);
+    CIGrabEmu emu(IGEMU_FILE_STORE_FILES);
+    Open(emu, 64, 32, 5);
+    FrameRecorder recorder(64 * 32);
+    recorder.Attach(emu);
+    ASSERT_EQ(emu.Start(), 1);
+    EXPECT_EQ(emu.IsGrabRunning(), 1);
+    ASSERT_TRUE(recorder.WaitFrames(6));
+    EXPECT_EQ(emu.Stop(), 1);
+    EXPECT_EQ(emu.IsGrabRunning(), 0);
+    EXPECT_EQ(recorder.ExitCount(), 1u);
+
+    const std::vector<Delivery> frames = recorder.Frames();
+    EXPECT_EQ(Indexes(emu, frames, 6), (std::vector<long>{0, 1, 2, 3, 0, 1}));
+    const unsigned expectedNumbers[] = {1, 1, 1, 1, 2, 2};
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_EQ(frames[i].frame, expectedNumbers[i]) << i;
+        EXPECT_EQ(frames[i].stamp, 0) << i;
+        EXPECT_EQ(frames[i].firstBytes.front(), 7);
+        EXPECT_EQ(frames[i].firstBytes.back(), 7);
+    }
+    EXPECT_TRUE(recorder.Trash().empty());
+    EXPECT_NE(emu.GetAcqThreadID(), 0u);
+    EXPECT_NE(emu.GetAcqThreadID(), static_cast<ULONG>(::GetCurrentThreadId()));
+
+    // The emulator runs again after a stop, and a second stop is harmless.
+    ASSERT_EQ(emu.Start(), 1);
+    ASSERT_TRUE(recorder.WaitFrames(7));
+    EXPECT_EQ(emu.Stop(), 1);
+    EXPECT_EQ(emu.Stop(), 1);
+    EXPECT_EQ(recorder.ExitCount(), 2u);
+}
+
+TEST_F(Acquisition, FramesForAHeldBufferGoToTheTrash) {
+    CIGrabEmu emu(IGEMU_FILE_STORE_FILES);
+    Open(emu, 64, 32, 5);
+    FrameRecorder recorder;
+    recorder.Attach(emu);
+    recorder.Hold();  // the client keeps buffer 0
+    ASSERT_EQ(emu.Start(), 1);
+    ASSERT_TRUE(recorder.WaitTrash(3));
+    EXPECT_EQ(recorder.Frames().size(), 1u);
+
+    const auto* ring = static_cast<const unsigned char*>(emu.GetFramePtr(0));
+    const std::vector<Delivery> trash = recorder.Trash();
+    unsigned previous = 0;
+    for (const Delivery& d : trash) {
+        EXPECT_EQ(d.image, ring + 4 * emu.GetImageSizeInBytes());  // buffer N - 1
+        EXPECT_GT(d.frame, previous);  // one more per dropped frame (merged when the trash thread lags)
+        EXPECT_EQ(d.stamp, 0);
+        previous = d.frame;
+    }
+
+    // Letting go delivers the frames already made, in ring order.
+    recorder.ReleaseHold();
+    ASSERT_TRUE(recorder.WaitFrames(5));
+    EXPECT_EQ(emu.Stop(), 1);
+    EXPECT_EQ(Indexes(emu, recorder.Frames(), 5), (std::vector<long>{0, 1, 2, 3, 0}));
+}
+
+TEST_F(Acquisition, TriggeredModesMakeOneFramePerTrigger) {
+    CIGrabEmu emu(IGEMU_FILE_STORE_FILES);
+    Open(emu, 64, 32);
+    EXPECT_EQ(emu.GenerateSoftTrigger(0), 1);  // free-running: nothing to release
+    ASSERT_EQ(emu.SetTriggerMethod(IXGrab::TRIGGER_HARDWARE), 1);
+    FrameRecorder recorder;
+    recorder.Attach(emu);
+    ASSERT_EQ(emu.Start(), 1);
+    // No frame without a trigger (a slow machine can only make this pass).
+    EXPECT_FALSE(recorder.WaitFrames(1, std::chrono::milliseconds(300)));
+    EXPECT_EQ(emu.GenerateSoftTrigger(0), 1);
+    ASSERT_TRUE(recorder.WaitFrames(1));
+    EXPECT_EQ(emu.EmulationTrigger(), 1);
+    ASSERT_TRUE(recorder.WaitFrames(2));
+    EXPECT_FALSE(recorder.WaitFrames(3, std::chrono::milliseconds(300)));
+    EXPECT_EQ(emu.Stop(), 1);
+    EXPECT_EQ(recorder.Frames().size(), 2u);
+}
+
+// The producer is held inside a frame by making its image file a named pipe:
+// opening it blocks until a writer comes. Triggers given meanwhile are merged
+// into one pending trigger.
+TEST_F(Acquisition, TriggersArrivingTogetherAreMerged) {
+    const std::string gate = images_ + "/gate.bmp";
+    Flat(gate, 64, 32, 1);
+    CIGrabEmu emu(IGEMU_FILE_STORE_FILES);
+    Open(emu, 64, 32);
+    ASSERT_EQ(emu.SetTriggerMethod(IXGrab::TRIGGER_SOFTWARE), 1);
+    ASSERT_EQ(::unlink(gate.c_str()), 0);
+    ASSERT_EQ(::mkfifo(gate.c_str(), 0600), 0);
+
+    // Opens the pipe's writing end once the producer is blocked opening it
+    // for reading, and closes it again, which ends that frame's read.
+    auto letProducerThrough = [&gate]() {
+        const auto deadline = std::chrono::steady_clock::now() + kLongWait;
+        while (std::chrono::steady_clock::now() < deadline) {
+            const int fd = ::open(gate.c_str(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0) {
+                ::close(fd);
+                return true;
+            }
+            if (errno != ENXIO) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return false;
+    };
+
+    FrameRecorder recorder;
+    recorder.Attach(emu);
+    ASSERT_EQ(emu.Start(), 1);
+    EXPECT_EQ(emu.GenerateSoftTrigger(0), 1);
+    // Wait until the producer is inside frame 1, trigger twice, let it finish.
+    const auto deadline = std::chrono::steady_clock::now() + kLongWait;
+    int fd = -1;
+    while (fd < 0 && std::chrono::steady_clock::now() < deadline) {
+        fd = ::open(gate.c_str(), O_WRONLY | O_NONBLOCK);
+        if (fd < 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(emu.GenerateSoftTrigger(0), 1);
+    EXPECT_EQ(emu.GenerateSoftTrigger(0), 1);
+    ::close(fd);
+    ASSERT_TRUE(recorder.WaitFrames(1));
+    // The two triggers make exactly one more frame.
+    ASSERT_TRUE(letProducerThrough());
+    ASSERT_TRUE(recorder.WaitFrames(2));
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
+    bool third = false;
+    while (!third && std::chrono::steady_clock::now() < until) {
+        const int probe = ::open(gate.c_str(), O_WRONLY | O_NONBLOCK);
+        if (probe >= 0) third = true, ::close(probe);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_FALSE(third);
+
+    ASSERT_EQ(::unlink(gate.c_str()), 0);
+    Flat(gate, 64, 32, 1);
+    EXPECT_EQ(emu.Stop(), 1);
+    EXPECT_EQ(recorder.Frames().size(), 2u);
+}
+
+TEST_F(Acquisition, FrameDelayHasAFloorOf33Milliseconds) {
+    CIGrabEmu emu(IGEMU_FILE_STORE_FILES);
+    EXPECT_EQ(emu.SetFrameDelay(10), 0);
+    EXPECT_STREQ(emu.GetLastErrorMsg(), "CIGrab::SetFrameDelay: Grab not initialized");
+    EXPECT_EQ(emu.GetFrameDelay(), 10u);
+    ASSERT_EQ(emu.Initialize(), 1);
+    EXPECT_EQ(emu.GetFrameDelay(), 33u);
+    EXPECT_EQ(emu.SetFrameDelay(10), 1);
+    EXPECT_EQ(emu.GetFrameDelay(), 33u);
+    EXPECT_EQ(emu.SetFrameDelay(0), 1);
+    EXPECT_EQ(emu.GetFrameDelay(), 33u);
+    EXPECT_EQ(emu.SetFrameDelay(50), 1);
+    EXPECT_EQ(emu.GetFrameDelay(), 50u);
+}
+
+TEST_F(Acquisition, CreateChangesDepthOnlyForNegatedBitCounts) {
+    CIGrabEmu emu(IGEMU_FILE_STORE_FILES);
+    ASSERT_EQ(emu.Initialize(), 1);
+    ASSERT_EQ(emu.Create(0, 0, 64, 48, 24, 5, 5000), 1);
+    EXPECT_EQ(emu.GetBitPP(), 8u);
+    EXPECT_EQ(emu.IsGrabCreated(), 1);
+    ASSERT_EQ(emu.Create(0, 0, 64, 48, kBits24, 5, 5000), 1);
+    EXPECT_EQ(emu.GetBitPP(), 24u);
+    EXPECT_EQ(emu.GetBytesPP(), 3u);
+    ASSERT_EQ(emu.Create(0, 0, 64, 48, 8, 5, 5000), 1);
+    EXPECT_EQ(emu.GetBitPP(), 24u);
+    ASSERT_EQ(emu.Create(0, 0, 64, 48, 0u - 8u, 5, 5000), 1);
+    EXPECT_EQ(emu.GetBitPP(), 8u);
+
+    // The ring needs a trash buffer and at most 60 buffers.
+    ASSERT_EQ(emu.Create(0, 0, 64, 48, 8, 1, 5000), 1);
+    EXPECT_EQ(emu.GetBufferCount(), 2u);
+    ASSERT_EQ(emu.Create(0, 0, 64, 48, 8, 100, 5000), 1);
+    EXPECT_EQ(emu.GetBufferCount(), 60u);
+
+    CIGrabEmu fresh(IGEMU_FILE_STORE_FILES);
+    EXPECT_EQ(fresh.Create(0, 0, 64, 48, 8, 5, 5000), 0);
+    EXPECT_STREQ(fresh.GetLastErrorMsg(), "CIGrab::Create: Grab not initialized");
+    EXPECT_EQ(fresh.Start(), 0);
+    EXPECT_STREQ(fresh.GetLastErrorMsg(), "CIGrab::Start: Grab not created");
+}
+
+TEST_F(Acquisition, TheEmulatorAnswersForItsOwnPortsAndCameras) {
+    CIGrabEmu emu(IGEMU_FILE_STORE_FILES);
+    EXPECT_EQ(emu.GetGrabType(), IGRAB_EMULATOR);
+    EXPECT_EQ(emu.SetActiveCommPort(0), 0);
+    EXPECT_STREQ(emu.GetLastErrorMsg(), "CIGrab::SetActiveCommPort: Grab not initialized");
+    EXPECT_EQ(emu.EmulationTrigger(), 0);
+    EXPECT_STREQ(emu.GetLastErrorMsg(), "CIGrab::EmulationTrigger: Grab not initialized");
+    ASSERT_EQ(emu.Initialize(), 1);
+    EXPECT_EQ(emu.Initialize(), 0);
+    EXPECT_STREQ(emu.GetLastErrorMsg(), "CIGrab::Initialize: Grab already initialized");
+    EXPECT_EQ(emu.SetActiveCommPort(1), 0);
+    EXPECT_EQ(emu.SetActiveCommPort(0), 1);
+    EXPECT_EQ(emu.GetCommPortNum(3, IFW_COMPORT_KIND_100), 0);
+    EXPECT_EQ(emu.GetCommPortNum(3, IFW_COMPORT_KIND_101), 0);
+    EXPECT_EQ(emu.GetCommPortNum(3, IFW_COMPORT_KIND_1), 1);
+    EXPECT_EQ(emu.EmulationTrigger(), 1);
+
+    EXPECT_EQ(emu.GetNumCameras(), 1);
+    ASSERT_EQ(emu.SetImageColor(IFW_COLOR_PLANAR), 1);
+    EXPECT_EQ(emu.GetNumCameras(), 3);
+    emu.SetNumCameras(2);
+    EXPECT_EQ(emu.GetNumCameras(), 2);
+    EXPECT_EQ(emu.Terminate(), 1);
+    EXPECT_EQ(emu.IsGrabInitialized(), 0);
+}
+
+TEST_F(Acquisition, FramesAreCroppedPlaneAfterPlane) {
+    // Camera 0 and camera 1 (folder Cam2) show different gradients; each
+    // plane's rows continue from where the previous plane's rows ended.
+    MakeDirs(images_ + "/Cam2");
+    kiru_test::BmpSpec spec;
+    spec.width = 64;
+    spec.height = 48;
+    auto first = [](int x, int y) { return std::uint32_t((x + 3 * y) & 0xFF); };
+    auto second = [](int x, int y) { return std::uint32_t((100 + 2 * x + 5 * y) & 0xFF); };
+    ASSERT_TRUE(kiru_test::WriteBmp(images_ + "/a.bmp", spec, first));
+    ASSERT_TRUE(kiru_test::WriteBmp(images_ + "/Cam2/b.bmp", spec, second));
+
+    CIGrabEmu emu(IGEMU_FILE_STORE_FILES);
+    emu.SetNumCameras(2);
+    Open(emu, 64, 48, 5, 8, 4);
+    ASSERT_EQ(emu.GetAoiWidth(), 56u);
+    ASSERT_EQ(emu.GetAoiHeight(), 44u);
+    FrameRecorder recorder(2 * 56 * 44);
+    recorder.Attach(emu);
+    ASSERT_EQ(emu.Start(), 1);
+    ASSERT_TRUE(recorder.WaitFrames(1));
+    EXPECT_EQ(emu.Stop(), 1);
+    const std::vector<std::uint8_t> frame = recorder.Frames()[0].firstBytes;
+    for (int r = 0; r < 44; ++r) {
+        for (int c = 0; c < 56; ++c) {
+            ASSERT_EQ(frame[r * 56 + c], first(c + 8, r + 4)) << c << "," << r;
+            // Plane 1 starts 44 rows after plane 0's first row: at row 0 of
+            // the second composite image.
+            ASSERT_EQ(frame[56 * 44 + r * 56 + c], second(c + 8, r)) << c << "," << r;
+        }
+    }
+}
+
+TEST_F(Acquisition, AsynchronousModeDeliversOnceForEachCamera) {
+    CIGrabEmu emu(IGEMU_FILE_STORE_FILES);
+    emu.SetNumCameras(2);
+    Open(emu, 64, 32);
+    emu.SetASyncMode(1);
+    FrameRecorder recorder;
+    recorder.AttachEx(emu);
+    ASSERT_EQ(emu.Start(), 1);
+    ASSERT_TRUE(recorder.WaitFrames(4));
+    EXPECT_EQ(emu.Stop(), 1);
+    const std::vector<Delivery> frames = recorder.Frames();
+    for (std::size_t i = 0; i + 1 < 4; i += 2) {
+        EXPECT_EQ(frames[i].camera, 0u);
+        EXPECT_EQ(frames[i + 1].camera, 1u);
+        EXPECT_EQ(frames[i].image, frames[i + 1].image);
+        EXPECT_EQ(frames[i].frame, frames[i + 1].frame);
+    }
+    EXPECT_NE(frames[0].image, frames[2].image);
+}
+
+namespace {
+std::atomic<int> g_plainFrames{0};
+int CountFrame(unsigned char*, unsigned, std::int64_t, void*) {
+    ++g_plainFrames;
+    return 1;
+}
+}  // namespace
+
+TEST_F(Acquisition, ABufferCallbackWithoutContextStillReceivesFrames) {
+    // The emulator tests only the function of the buffer callback, while a
+    // buffer-ex callback needs its context too.
+    CIGrabEmu emu(IGEMU_FILE_STORE_FILES);
+    Open(emu, 64, 32);
+    emu.SetASyncMode(1);
+    emu.RegisterBufferCallbackEx(
+        [](IFW_GRAB_BUF_DESC*, unsigned, std::int64_t, void*) {
+            ADD_FAILURE() << "buffer-ex callback without context called";
+            return 1;
+        },
+        nullptr);
+    emu.RegisterBufferCallback(&CountFrame, nullptr);
+    g_plainFrames = 0;
+    ASSERT_EQ(emu.Start(), 1);
+    const auto deadline = std::chrono::steady_clock::now() + kLongWait;
+    while (g_plainFrames < 2 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(emu.Stop(), 1);
+    EXPECT_GE(g_plainFrames.load(), 2);
+}
+
+TEST_F(Acquisition, AnEmptyFolderRunsOnTheMovingFillPattern) {
+    CIGrabEmu emu(IGEMU_FILE_STORE_FILES);
+    Open(emu, 40, 32);
+    FrameRecorder recorder(40 * 32);
+    recorder.Attach(emu);
+    ASSERT_EQ(emu.Start(), 1);
+    ASSERT_TRUE(recorder.WaitFrames(3));
+    EXPECT_EQ(emu.Stop(), 1);
+    const std::vector<Delivery> frames = recorder.Frames();
+    for (ULONG n = 0; n < 3; ++n) {
+        for (ULONG r = 0; r < 32; r += 5)
+            for (ULONG c = 0; c < 40; ++c)
+                ASSERT_EQ(frames[n].firstBytes[r * 40 + c], std::uint8_t(r + n * 10 + c)) << n << " " << c << "," << r;
+    }
+}
+
+TEST_F(Acquisition, ChangingToFourByteColourWhileRunningKeepsFramesInTheRing) {
+    Flat(images_ + "/a.bmp", 64, 48, 90);
+    CIGrabEmu emu(IGEMU_FILE_STORE_FILES);
+    Open(emu, 64, 48);
+    FrameRecorder recorder;
+    recorder.Attach(emu);
+    ASSERT_EQ(emu.Start(), 1);
+    ASSERT_TRUE(recorder.WaitFrames(1));
+    ASSERT_EQ(emu.SetImageColor(IFW_COLOR_RGB32), 1);
+    EXPECT_EQ(emu.IsGrabRunning(), 1);
+    EXPECT_EQ(emu.GetBytesPP(), 4u);
+    EXPECT_GE(emu.GetRingBufferSize(), 4u * 64 * 48 * emu.GetBufferCount());
+    const std::size_t before = recorder.Frames().size();
+    ASSERT_TRUE(recorder.WaitFrames(before + 3));
+    ASSERT_EQ(emu.SetImageColor(IFW_COLOR_RGB24), 1);
+    ASSERT_TRUE(recorder.WaitFrames(before + 6));
+    EXPECT_EQ(emu.Stop(), 1);
+    const auto* ring = static_cast<const unsigned char*>(emu.GetFramePtr(0));
+    const std::vector<Delivery> frames = recorder.Frames();
+    const Delivery& last = frames.back();
+    EXPECT_GE(last.image, ring);
+    EXPECT_LE(last.image + emu.GetImageSizeInBytes(), ring + emu.GetRingBufferSize());
+}
+
+TEST_F(Acquisition, DeletingARunningEmulatorStopsItsThreads) {
+    FrameRecorder recorder;
+    {
+        auto* emu = new CIGrabEmu(IGEMU_FILE_STORE_FILES);
+        Open(*emu, 64, 32);
+        recorder.Attach(*emu);
+        ASSERT_EQ(emu->Start(), 1);
+        ASSERT_TRUE(recorder.WaitFrames(2));
+        delete emu;
+    }
+    EXPECT_EQ(recorder.ExitCount(), 1u);
+    const std::size_t frames = recorder.Frames().size();
+    EXPECT_FALSE(recorder.WaitFrames(frames + 1, std::chrono::milliseconds(100)));
+}

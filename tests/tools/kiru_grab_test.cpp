@@ -1,0 +1,112 @@
+// Drives kiru-grab as a user would and checks what it prints and saves.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <string>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct ToolRun {
+    int status = -1;
+    std::string out;
+};
+
+ToolRun RunTool(const std::string& args) {
+    const std::string cmd = std::string(KIRU_BINARY_DIR) + "/tools/kiru-grab " + args + " 2>&1";
+    ToolRun run;
+    FILE* pipe = popen(cmd.c_str(), "r");
+    if (pipe == nullptr) return run;
+    std::array<char, 4096> buf;
+    size_t n;
+    while ((n = fread(buf.data(), 1, buf.size(), pipe)) > 0) run.out.append(buf.data(), n);
+    const int raw = pclose(pipe);
+    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    return run;
+}
+
+unsigned Number(const std::string& out, const std::string& key) {
+    std::smatch m;
+    if (!std::regex_search(out, m, std::regex(key + ": ([0-9]+)"))) return ~0u;
+    return static_cast<unsigned>(std::stoul(m[1]));
+}
+
+class KiruGrabTool : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() / ("kiru_grab_test_" + std::to_string(getpid()));
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+    fs::path dir_;
+};
+
+TEST_F(KiruGrabTool, PlaysBundledSamplesAndSavesDeliveredFrames) {
+    const ToolRun run = RunTool("-q -n 8 --save " + (dir_ / "out").string());
+    ASSERT_EQ(run.status, 0) << run.out;
+    EXPECT_NE(run.out.find("grab type: 3 (emulator)"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("geometry: 320 x 240, 8 bits per pixel, 5 buffers"), std::string::npos) << run.out;
+    const unsigned delivered = Number(run.out, "frames delivered");
+    EXPECT_GE(delivered, 8u);
+    EXPECT_EQ(Number(run.out, "frames trashed"), 0u);
+    // Every delivered frame is a valid 320x240 8-bit BMP.
+    unsigned files = 0;
+    for (const auto& entry : fs::directory_iterator(dir_ / "out")) {
+        std::ifstream f(entry.path(), std::ios::binary);
+        char head[30];
+        ASSERT_TRUE(f.read(head, sizeof head));
+        EXPECT_EQ(head[0], 'B');
+        EXPECT_EQ(head[1], 'M');
+        EXPECT_EQ(*reinterpret_cast<int*>(head + 18), 320);
+        EXPECT_EQ(*reinterpret_cast<int*>(head + 22), 240);
+        EXPECT_EQ(*reinterpret_cast<short*>(head + 28), 8);
+        ++files;
+    }
+    EXPECT_EQ(files, delivered);
+}
+
+TEST_F(KiruGrabTool, RotationTurnsTheReportedGeometry) {
+    const ToolRun run = RunTool("-q -n 2 --rotate 90 --save " + (dir_ / "rot").string());
+    ASSERT_EQ(run.status, 0) << run.out;
+    EXPECT_NE(run.out.find("geometry: 240 x 320"), std::string::npos) << run.out;
+    std::ifstream f(dir_ / "rot" / "frame_00000.bmp", std::ios::binary);
+    char head[26];
+    ASSERT_TRUE(f.read(head, sizeof head));
+    EXPECT_EQ(*reinterpret_cast<int*>(head + 18), 240);
+    EXPECT_EQ(*reinterpret_cast<int*>(head + 22), 320);
+}
+
+TEST_F(KiruGrabTool, SoftwareTriggersProduceFrames) {
+    const ToolRun run = RunTool("-q -n 3 --trigger soft --rate 50");
+    ASSERT_EQ(run.status, 0) << run.out;
+    EXPECT_GE(Number(run.out, "frames delivered"), 3u);
+}
+
+TEST_F(KiruGrabTool, HardwareKeywordWithoutHardwareFallsBackToTheEmulator) {
+    const ToolRun run = RunTool("-q -n 1 --keyword MARLO");
+    ASSERT_EQ(run.status, 0) << run.out;
+    EXPECT_NE(run.out.find("no hardware answered for keyword \"MARLO\": using the emulator"), std::string::npos)
+        << run.out;
+}
+
+TEST_F(KiruGrabTool, BadArgumentsExitWithStatusTwo) {
+    for (const char* args : {"--bogus", "--trigger sometimes", "--rotate 400", "--buffers 1", "--mirror --flip",
+                             "--images /no/such/folder"}) {
+        const ToolRun run = RunTool(args);
+        EXPECT_EQ(run.status, 2) << args << "\n" << run.out;
+        EXPECT_NE(run.out.find("kiru-grab:"), std::string::npos) << args;
+    }
+    const ToolRun help = RunTool("--help");
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("--save"), std::string::npos);
+}
+
+}  // namespace
