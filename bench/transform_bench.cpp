@@ -3,14 +3,13 @@
 // by the time memcpy took on the same format in this run (processor time,
 // which a busy machine disturbs less than wall-clock time).
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstring>
 #include <map>
 #include <string>
 #include <vector>
-
-#include <unistd.h>
 
 #include "grab/image_kernels.h"
 
@@ -42,9 +41,10 @@ void Rotate(const std::uint8_t* src, std::uint8_t* dst, const Format& f) {
 }
 
 const std::pair<const char*, Kernel> kKernels[] = {
-    {"memcpy", Memcpy},         {"flip", Flip},           {"mirror", Mirror},
-    {"rotate180", Rotate<180>}, {"rotate90", Rotate<90>}, {"rotate270", Rotate<270>},
-    {"rotate45", Rotate<45>},   {"rotate100", Rotate<100>},
+    {"memcpy", Memcpy},       {"flip", Flip},
+    {"mirror", Mirror},       {"rotate180", Rotate<180>},
+    {"rotate90", Rotate<90>}, {"rotate270", Rotate<270>},
+    {"rotate45", Rotate<45>}, {"rotate100", Rotate<100>},
 };
 
 void Run(benchmark::State& state, Kernel kernel, Format f) {

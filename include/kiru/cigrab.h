@@ -126,8 +126,10 @@ protected:
         ScheduledOutput* next;
     };
 
+    int StoreGeometry(ULONG& field, ULONG value);
     void StopHeartbeat();
     void StopScheduler();
+    void DropScheduledOutputs();
     void RunScheduler();
     void RunHeartbeat();
     static DWORD SchedulerThreadMain(void* self);

@@ -252,6 +252,8 @@ protected:
     // Rebuilds the ring after a geometry setter changed a value and restarts
     // acquisition if it was running; the setter's result does not depend on it.
     void RebuildAfterSetter(ULONG bits, ULONG count, ULONG timeout);
+    // Removes the callbacks Terminate removes, in its order.
+    void UnregisterOnTerminate();
     // Releases the frame table and, unless external, the ring.
     void ReleaseRing(bool external);
     // Writes "<cls>::<op>: <reason>" into the last-error text and returns 0.

@@ -8,6 +8,7 @@
 #include <kiru/xistorage.h>
 #include <kiru/ciobject.h>
 #include <kiru/scoped_handles.h>
+#include <kiru/cios.h>
 #include <kiru/ixgrab.h>
 #include <kiru/cigrab.h>
 #include <kiru/cigrab_emu.h>

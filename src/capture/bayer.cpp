@@ -1,107 +1,70 @@
 // Bilinear demosaic of 8-bit Bayer images into blue-green-red pixels.
 //
-// Each output channel goes through a table indexed by the sum of the
-// samples that make it (one, two or four of them), which folds the mean,
-// the channel gain, rounding and saturation into a single look-up.
-#include <algorithm>
+// A missing colour is the mean of the nearest samples of that colour: two
+// (left and right, or above and below) or four (the sides, or the corners).
+// Means are rounded pairwise, mean(a, b) = (a + b + 1) / 2 and the mean of
+// four is the mean of two such means, which is what the vector units
+// compute in one instruction. A gain g multiplies a channel as
+// min(255, v * round(256 g) / 256). The rows are worked by a vector kernel
+// (bayer_avx2.cpp) where the processor has one; this file does the borders,
+// the rest of each row and every pixel on other processors, with the same
+// arithmetic, so the result does not depend on the processor.
+#include <cmath>
 #include <cstdint>
-#include <cstring>
 
+#include "capture/bayer_kernel.h"
 #include "capture/orx.h"
+
+namespace kiru::bayer {
 
 namespace {
 
-enum Channel { kBlue = 0, kGreen = 1, kRed = 2 };
+inline int Avg(int a, int b) { return (a + b + 1) >> 1; }
 
-struct Tables {
-    std::uint8_t one[3][256];
-    std::uint8_t two[3][511];
-    std::uint8_t four[3][1021];
-};
-
-void BuildTables(Tables& t, const float* gains) {
-    // gains come as red, green, blue.
-    const float gain[3] = {gains ? gains[2] : 1.0f, gains ? gains[1] : 1.0f, gains ? gains[0] : 1.0f};
-    for (int c = 0; c < 3; ++c) {
-        const double g = gain[c] > 0.0f ? gain[c] : 0.0;
-        auto value = [g](double mean) {
-            const double v = mean * g + 0.5;
-            return static_cast<std::uint8_t>(v >= 255.0 ? 255 : static_cast<int>(v));
-        };
-        for (int s = 0; s < 256; ++s) t.one[c][s] = value(s);
-        for (int s = 0; s < 511; ++s) t.two[c][s] = value(s / 2.0);
-        for (int s = 0; s < 1021; ++s) t.four[c][s] = value(s / 4.0);
-    }
+inline std::uint8_t Gain(int v, std::uint16_t g) {
+    const int scaled = (v * g) >> 8;
+    return static_cast<std::uint8_t>(scaled > 255 ? 255 : scaled);
 }
 
-// Mirror an index that is one step outside [0, n): -1 -> 1, n -> n - 2.
-// Mirroring keeps the parity, so the Bayer colour of the mirrored sample
-// is the one the formula expects.
+// Mirror an index one step outside [0, n): -1 -> 1, n -> n - 2. Mirroring
+// keeps the parity, so the mirrored sample has the colour the formula expects.
 inline int Mirror(int i, int n) {
     if (i < 0) return n > 1 ? 1 : 0;
     if (i >= n) return n > 1 ? n - 2 : n - 1;
     return i;
 }
 
-// One row. `same` is the non-green colour of this row (red or blue), `other`
-// the one of the rows above and below; greenFirst tells whether x = 0 is green.
-template <int N>
-void ConvertRow(const std::uint8_t* up, const std::uint8_t* mid, const std::uint8_t* down, std::uint8_t* out,
-                int width, bool greenFirst, int same, int other, const Tables& t) {
-    const std::uint8_t* sameOne = t.one[same];
-    const std::uint8_t* sameTwo = t.two[same];
-    const std::uint8_t* otherTwo = t.two[other];
-    const std::uint8_t* otherFour = t.four[other];
-    const std::uint8_t* greenOne = t.one[kGreen];
-    const std::uint8_t* greenFour = t.four[kGreen];
+}  // namespace
 
-    auto green = [&](int x, int l, int r) {
-        std::uint8_t* o = out + N * x;
-        o[kGreen] = greenOne[mid[x]];
-        o[same] = sameTwo[mid[l] + mid[r]];
-        o[other] = otherTwo[up[x] + down[x]];
-        if (N == 4) o[3] = 0;
-    };
-    auto colour = [&](int x, int l, int r) {
-        std::uint8_t* o = out + N * x;
-        o[same] = sameOne[mid[x]];
-        o[kGreen] = greenFour[mid[l] + mid[r] + up[x] + down[x]];
-        o[other] = otherFour[up[l] + up[r] + down[l] + down[r]];
-        if (N == 4) o[3] = 0;
-    };
-    auto edge = [&](int x) {
-        const int l = Mirror(x - 1, width), r = Mirror(x + 1, width);
-        if (((x & 1) == 0) == greenFirst) green(x, l, r);
-        else colour(x, l, r);
-    };
-
-    edge(0);
-    if (width == 1) return;
-    int x = 1;
-    const int last = width - 2;  // interior pixels: 1 .. width - 2
-    if (greenFirst) {
-        // x = 1 is a colour pixel, x = 2 green, ...
-        for (; x + 1 <= last; x += 2) {
-            colour(x, x - 1, x + 1);
-            green(x + 1, x, x + 2);
-        }
-    } else {
-        for (; x + 1 <= last; x += 2) {
-            green(x, x - 1, x + 1);
-            colour(x + 1, x, x + 2);
-        }
-    }
-    for (; x < width; ++x) {
-        if (x <= last) {
-            if (((x & 1) == 0) == greenFirst) green(x, x - 1, x + 1);
-            else colour(x, x - 1, x + 1);
+void ConvertPixels(const RowArgs& a, int from, int to) {
+    const int n = a.pixelBytes;
+    for (int x = from; x < to; ++x) {
+        const int l = Mirror(x - 1, a.width), r = Mirror(x + 1, a.width);
+        const bool colour = ((x & 1) == 0) != a.greenFirst;
+        int same, green, other;
+        const int h2 = Avg(a.mid[l], a.mid[r]);
+        const int v2 = Avg(a.up[x], a.down[x]);
+        if (colour) {
+            same = a.mid[x];
+            green = Avg(h2, v2);
+            other = Avg(Avg(a.up[l], a.up[r]), Avg(a.down[l], a.down[r]));
         } else {
-            edge(x);
+            same = h2;
+            green = a.mid[x];
+            other = v2;
         }
+        std::uint8_t* o = a.out + static_cast<std::size_t>(n) * x;
+        const int red = a.redRow ? same : other, blue = a.redRow ? other : same;
+        o[0] = Gain(blue, a.gains[0]);
+        o[1] = Gain(green, a.gains[1]);
+        o[2] = Gain(red, a.gains[2]);
+        if (n == 4) o[3] = 0;
     }
 }
 
-}  // namespace
+}  // namespace kiru::bayer
+
+using kiru::bayer::RowArgs;
 
 int OrxBayerFilterConvert(int, ULONG pattern, void* dest, const void* source, ULONG width, ULONG height,
                           ULONG flags, const float* gains) {
@@ -109,29 +72,37 @@ int OrxBayerFilterConvert(int, ULONG pattern, void* dest, const void* source, UL
     if (flags != ORV_BAYER_OUT_BGR32 && flags != ORV_BAYER_OUT_BGR24) return 0;
     if (pattern < ORV_BAYER_RG || pattern > ORV_BAYER_BG) return 0;
 
-    // Layout of the first two rows: is (0, 0) green, and is row 0's other colour red?
+    // Is (0, 0) green, and is row 0's other colour red?
     const bool greenFirstRow0 = pattern == ORV_BAYER_GR || pattern == ORV_BAYER_GB;
     const bool redRow0 = pattern == ORV_BAYER_RG || pattern == ORV_BAYER_GR;
 
-    static thread_local Tables tables;
-    BuildTables(tables, gains);
+    RowArgs a{};
+    // Gains arrive as red, green, blue; rows use blue, green, red.
+    for (int c = 0; c < 3; ++c) {
+        const float g = gains ? gains[2 - c] : 1.0f;
+        const double q = g > 0.0f ? std::floor(g * 256.0 + 0.5) : 0.0;
+        a.gains[c] = static_cast<std::uint16_t>(q > 65535.0 ? 65535.0 : q);
+    }
+    a.unitGains = a.gains[0] == 256 && a.gains[1] == 256 && a.gains[2] == 256;
+    a.width = static_cast<int>(width);
+    a.pixelBytes = flags == ORV_BAYER_OUT_BGR32 ? 4 : 3;
 
     const auto* src = static_cast<const std::uint8_t*>(source);
     auto* dst = static_cast<std::uint8_t*>(dest);
-    const int w = static_cast<int>(width), h = static_cast<int>(height);
-    const int n = flags == ORV_BAYER_OUT_BGR32 ? 4 : 3;
+    const int h = static_cast<int>(height);
+    const kiru::bayer::RowKernel kernel = kiru::bayer::VectorKernel();
     for (int y = 0; y < h; ++y) {
         const bool even = (y & 1) == 0;
-        const bool greenFirst = even ? greenFirstRow0 : !greenFirstRow0;
-        const bool redRow = even ? redRow0 : !redRow0;
-        const std::uint8_t* up = src + static_cast<std::size_t>(Mirror(y - 1, h)) * w;
-        const std::uint8_t* mid = src + static_cast<std::size_t>(y) * w;
-        const std::uint8_t* down = src + static_cast<std::size_t>(Mirror(y + 1, h)) * w;
-        std::uint8_t* out = dst + static_cast<std::size_t>(y) * w * n;
-        const int same = redRow ? kRed : kBlue;
-        const int other = redRow ? kBlue : kRed;
-        if (n == 4) ConvertRow<4>(up, mid, down, out, w, greenFirst, same, other, tables);
-        else ConvertRow<3>(up, mid, down, out, w, greenFirst, same, other, tables);
+        a.greenFirst = even ? greenFirstRow0 : !greenFirstRow0;
+        a.redRow = even ? redRow0 : !redRow0;
+        a.up = src + static_cast<std::size_t>(kiru::bayer::MirrorRow(y - 1, h)) * width;
+        a.mid = src + static_cast<std::size_t>(y) * width;
+        a.down = src + static_cast<std::size_t>(kiru::bayer::MirrorRow(y + 1, h)) * width;
+        a.out = dst + static_cast<std::size_t>(y) * width * a.pixelBytes;
+        // The vector kernel takes whole blocks of interior pixels from x = 1.
+        const int done = kernel ? kernel(a) : 1;
+        kiru::bayer::ConvertPixels(a, 0, 1);
+        kiru::bayer::ConvertPixels(a, done, a.width);
     }
     return 1;
 }

@@ -21,8 +21,6 @@ class CInterrupt;
 
 class CICamera : public CIobject {
 public:
-    ~CICamera() override;
-
     int GetAttr(ORV_CAM_ATTR* attr, int flags);
 
     // 0 when the parameter has no value or the camera does not answer.
@@ -78,7 +76,10 @@ public:
 
 protected:
     CICamera(std::shared_ptr<kiru::sim::SimModule> sim, ULONG channel);
+    // Cameras belong to their module, which deletes them.
+    ~CICamera() override;
     friend class CICapMod;
+    friend struct std::default_delete<CICamera>;
     std::shared_ptr<kiru::sim::SimModule> m_sim;
     ULONG m_channel;
     kiru::sim::SimChannel* m_state;

@@ -15,6 +15,7 @@ using kiru::sim::TraceLine;
 CICamera::~CICamera() {
     // Grabs started through this object end with it.
     for (HGRAB grab : std::vector<HGRAB>(m_grabs)) GrabStop(grab);
+    kiru::sim::ReleaseModule(m_sim);
 }
 
 HGRAB CICamera::Grab(ULONG flags, void** buffers, ULONG count, LONG mode, ULONG, ULONG, ULONG, ULONG) {

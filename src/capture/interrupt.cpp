@@ -17,4 +17,5 @@ CInterrupt::~CInterrupt() {
                    list.end());
     }
     CloseHandle(m_event);
+    kiru::sim::ReleaseModule(m_sim);
 }

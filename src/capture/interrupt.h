@@ -34,11 +34,11 @@ private:
 // through CModule::DeleteIntrCallback.
 class CIntrCallback : public CIobject {
 public:
-    ~CIntrCallback() override = default;
     ULONG Event() const { return m_event; }
 
 private:
     friend class CModule;
+    ~CIntrCallback() override = default;
     CIntrCallback(std::uint64_t id, ULONG event) : m_id(id), m_event(event) {}
     CIntrCallback(const CIntrCallback&) = delete;
     CIntrCallback& operator=(const CIntrCallback&) = delete;

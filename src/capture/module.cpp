@@ -8,6 +8,7 @@
 #include "capture/interrupt.h"
 #include "capture/sim/sim_grab.h"
 #include "capture/sim/sim_module.h"
+#include "capture/sim/station_state.h"
 #include "capture/sim/trace.h"
 
 using kiru::sim::SimModule;
@@ -19,6 +20,7 @@ CModule::CModule(std::shared_ptr<SimModule> sim) : m_sim(std::move(sim)) {}
 
 CModule::~CModule() {
     while (!m_callbacks.empty()) DeleteIntrCallback(m_callbacks.back());
+    kiru::sim::ReleaseModule(m_sim);
 }
 
 const char* CModule::ModName() const { return m_sim->name.c_str(); }
@@ -171,12 +173,25 @@ int CICapMod::AttachCamera(CICamera* camera) {
 }
 
 int CICapMod::GetGrabStats(HGRAB grab, ORV_GRAB_STATS* stats) {
-    if (!stats) return 0;
-    std::lock_guard<std::mutex> lock(m_sim->mutex);
-    std::shared_ptr<kiru::sim::SimGrab> g = m_sim->FindGrab(grab);
-    if (!g) return 0;
-    *stats = g->Stats();
-    return 1;
+    if (!stats || !grab) return 0;
+    {
+        std::lock_guard<std::mutex> lock(m_sim->mutex);
+        if (std::shared_ptr<kiru::sim::SimGrab> g = m_sim->FindGrab(grab)) {
+            *stats = g->Stats();
+            return 1;
+        }
+    }
+    // Grab handles are valid library-wide: a GigE object asks its primary
+    // module about the grabs of all its cameras.
+    for (const auto& other : kiru::sim::StationState::Get().Modules()) {
+        if (other == m_sim) continue;
+        std::lock_guard<std::mutex> lock(other->mutex);
+        if (std::shared_ptr<kiru::sim::SimGrab> g = other->FindGrab(grab)) {
+            *stats = g->Stats();
+            return 1;
+        }
+    }
+    return 0;
 }
 
 int CICapMod::SetSyncMode(ULONG mode, ULONG a, ULONG b) {

@@ -79,7 +79,7 @@ public:
     // Switches the board's capture to the given camera of this module.
     int AttachCamera(CICamera* camera);
 
-    // Statistics of a grab started on one of the module's cameras.
+    // Statistics of a grab (of any camera of the station).
     int GetGrabStats(HGRAB grab, ORV_GRAB_STATS* stats);
 
     // I/O-module synchronization: 0 before asynchronous, 1 before synchronous acquisition.

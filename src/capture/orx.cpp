@@ -21,6 +21,7 @@ const ULONG kOrvVersionResolution[8] = {2264, 904, 512, 271608, 271712, 1058056,
 
 CICapMod* OrxCreateCaptureModule(const char* name, ULONG index, const char* configFile) {
     if (!name) return nullptr;
+    kiru::sim::ReleaseParkedModules();
     std::shared_ptr<kiru::sim::SimModule> sim = StationState::Get().Find(name, index);
     if (!sim) return nullptr;
     {

@@ -73,7 +73,10 @@ CVixn::CVixn(CModule* module, double timeBase, ULONG priority)
       m_priority(priority),
       m_owner(kiru::sim::NewOwnerId()) {}
 
-CVixn::~CVixn() { Quiesce(); }
+CVixn::~CVixn() {
+    Quiesce();
+    kiru::sim::ReleaseModule(m_board);
+}
 
 void CVixn::Quiesce() {
     m_dead = true;

@@ -56,6 +56,14 @@ void IXGrab::UnRegisterAcqThreadExitCallback() {
     m_acqThreadExitContext = nullptr;
 }
 
+void IXGrab::UnregisterOnTerminate() {
+    UnRegisterTrashCallback();
+    UnRegisterErrorCallback();
+    UnRegisterBufferCallback();
+    UnRegisterChangeSolutionCallback();
+    UnRegisterAcqThreadExitCallback();
+}
+
 // Delivers the camera's current frame again. Refused on the acquisition
 // thread itself so that a callback cannot re-enter itself this way.
 void IXGrab::ReTrigger(int camera) {

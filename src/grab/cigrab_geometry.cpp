@@ -6,43 +6,43 @@ namespace {
 constexpr ULONG kKeep = 0xFFFFFFFEu;
 constexpr ULONG kNoBound = 0xFFFFFFFDu;
 constexpr const char* kCrop = "Crop boundaries exceed max image size";
+
+// Room for the crop: size - offset must leave at least 8 pixels.
+bool CropFits(ULONG size, ULONG offset) { return size >= offset && size - offset >= 8; }
 }  // namespace
 
-int CIGrab::SetOffsetX(ULONG x) {
-    AjustValue(x, m_offsetX, 0, 0, kNoBound);
-    if (m_width < x || m_width - x < 8) return Fail("CIGrab", "SetOffsetX", kCrop);
-    if (x == m_offsetX) return 1;
-    m_offsetX = x;
+// Stores a validated value and rebuilds the ring; an unchanged value is a
+// success with nothing to do.
+int CIGrab::StoreGeometry(ULONG& field, ULONG value) {
+    if (value == field) return 1;
+    field = value;
     RebuildAfterSetter(kKeep, kKeep, kKeep);
     return 1;
 }
 
+int CIGrab::SetOffsetX(ULONG x) {
+    AjustValue(x, m_offsetX, 0, 0, kNoBound);
+    if (!CropFits(m_width, x)) return Fail("CIGrab", "SetOffsetX", kCrop);
+    return StoreGeometry(m_offsetX, x);
+}
+
 int CIGrab::SetOffsetY(ULONG y) {
     AjustValue(y, m_offsetY, 0, 0, kNoBound);
-    if (m_height < y || m_height - y < 8) return Fail("CIGrab", "SetOffsetY", kCrop);
-    if (y == m_offsetY) return 1;
-    m_offsetY = y;
-    RebuildAfterSetter(kKeep, kKeep, kKeep);
-    return 1;
+    if (!CropFits(m_height, y)) return Fail("CIGrab", "SetOffsetY", kCrop);
+    return StoreGeometry(m_offsetY, y);
 }
 
 // Messages name the public operation, since SetWidth/SetHeight lead here.
 int CIGrab::iSetWidth(ULONG width) {
     AjustValue(width, m_width, 640, 32, kNoBound);
-    if (width < m_offsetX || width - m_offsetX < 8) return Fail("CIGrab", "SetWidth", kCrop);
-    if (width == m_width) return 1;
-    m_width = width;
-    RebuildAfterSetter(kKeep, kKeep, kKeep);
-    return 1;
+    if (!CropFits(width, m_offsetX)) return Fail("CIGrab", "SetWidth", kCrop);
+    return StoreGeometry(m_width, width);
 }
 
 int CIGrab::iSetHeight(ULONG height) {
     AjustValue(height, m_height, 480, 32, kNoBound);
-    if (height < m_offsetY || height - m_offsetY < 8) return Fail("CIGrab", "SetHeight", kCrop);
-    if (height == m_height) return 1;
-    m_height = height;
-    RebuildAfterSetter(kKeep, kKeep, kKeep);
-    return 1;
+    if (!CropFits(height, m_offsetY)) return Fail("CIGrab", "SetHeight", kCrop);
+    return StoreGeometry(m_height, height);
 }
 
 // In quarter-turn orientation the client's width is the frame's height.
@@ -96,7 +96,7 @@ int CIGrab::SetWindowGen(ULONG x, ULONG y, ULONG width, ULONG height) {
     AjustValue(y, m_offsetY, 0, 0, kNoBound);
     AjustValue(width, m_width, 640, 32, kNoBound);
     AjustValue(height, m_height, 480, 32, kNoBound);
-    if (width < x || width - x < 8 || height < y || height - y < 8) return Fail("CIGrab", "SetWindowGen", kCrop);
+    if (!CropFits(width, x) || !CropFits(height, y)) return Fail("CIGrab", "SetWindowGen", kCrop);
     if (x == m_offsetX && y == m_offsetY && width == m_width && height == m_height) return 1;
     m_offsetX = x;
     m_offsetY = y;

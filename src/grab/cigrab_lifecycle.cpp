@@ -50,11 +50,7 @@ CIGrab::~CIGrab() {
     StopHeartbeat();
     StopScheduler();
     ReleaseRing(m_ringIsExternal != 0);
-    while (m_scheduleHead != nullptr) {
-        ScheduledOutput* next = m_scheduleHead->next;
-        delete m_scheduleHead;
-        m_scheduleHead = next;
-    }
+    DropScheduledOutputs();
     if (m_schedulerMutex) ::CloseHandle(m_schedulerMutex);
     if (m_schedulerEvent) ::CloseHandle(m_schedulerEvent);
     if (m_heartbeatWake) ::CloseHandle(m_heartbeatWake);
@@ -130,11 +126,7 @@ int CIGrab::Terminate() {
     // it is joined before the flag changes.
     StopScheduler();
     m_initialized = 0;
-    UnRegisterTrashCallback();
-    UnRegisterErrorCallback();
-    UnRegisterBufferCallback();
-    UnRegisterChangeSolutionCallback();
-    UnRegisterAcqThreadExitCallback();
+    UnregisterOnTerminate();
     for (int& detected : m_cameraDetected) detected = 0;
     return 1;
 }
@@ -155,6 +147,17 @@ void CIGrab::StopScheduler() {
     ::WaitForSingleObject(m_schedulerThread, INFINITE);
     ::CloseHandle(m_schedulerThread);
     m_schedulerThread = nullptr;
+    DropScheduledOutputs();
+}
+
+// Events still queued when the scheduler stops are never fired, also not by
+// the scheduler of a later Initialize.
+void CIGrab::DropScheduledOutputs() {
+    while (m_scheduleHead != nullptr) {
+        ScheduledOutput* next = m_scheduleHead->next;
+        delete m_scheduleHead;
+        m_scheduleHead = next;
+    }
 }
 
 DWORD CIGrab::HeartbeatThreadMain(void* self) {

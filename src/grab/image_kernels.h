@@ -9,12 +9,26 @@
 #include <cstddef>
 #include <cstdint>
 
+// On x86-64 with GCC or Clang some kernels have variants for instruction-set
+// extensions (SSSE3, AVX2), compiled for them alone and chosen at run time.
+#if defined(__GNUC__) && defined(__x86_64__)
+#define KIRU_IMG_X86_DISPATCH 1
+#else
+#define KIRU_IMG_X86_DISPATCH 0
+#endif
+
 namespace kiru::img {
+
+// The extension variants are used when the processor has the extension and
+// they are allowed (the default). They write the same bytes as the plain
+// code, which tests check by turning them off.
+void AllowCpuExtensions(bool allow);
+bool HasSsse3();
+bool HasAvx2();
 
 // Reverses the order of the pixels of each row. Pixels of 1 to 4 bytes keep
 // their byte order; any other pixel size writes nothing.
-void MirrorImage(const std::uint8_t* src, std::uint8_t* dst, std::size_t width, std::size_t rows,
-                 unsigned pixelBytes);
+void MirrorImage(const std::uint8_t* src, std::uint8_t* dst, std::size_t width, std::size_t rows, unsigned pixelBytes);
 
 // Reverses the order of `count` pixels of one row (1 to 4 bytes each).
 void MirrorRow(const std::uint8_t* src, std::uint8_t* dst, std::size_t count, unsigned pixelBytes);
@@ -67,8 +81,7 @@ void RotateQuarterCw(const std::uint8_t* src, std::size_t srcWidth, std::size_t 
                      unsigned pixelBytes);  // stored 270
 // Half turn about (width / 2, height / 2); with an even width (height) the
 // first column (row) of the output is not written.
-void RotateHalf(const std::uint8_t* src, std::size_t width, std::size_t height, std::uint8_t* dst,
-                unsigned pixelBytes);
+void RotateHalf(const std::uint8_t* src, std::size_t width, std::size_t height, std::uint8_t* dst, unsigned pixelBytes);
 
 // Rotates a block by a stored angle, taking the fast path when there is one.
 // In quarter-turn orientation the output is srcHeight x srcWidth pixels.

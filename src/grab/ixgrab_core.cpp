@@ -3,6 +3,7 @@
 #include <kiru/ixgrab.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <cwchar>
 
@@ -112,9 +113,13 @@ IXGrab::IXGrab()
 IXGrab::IXGrab(const IXGrab&) = default;
 IXGrab& IXGrab::operator=(const IXGrab&) = default;
 
-// The interface's own destructor releases nothing it did not create: the
-// object mutex belongs to it; the ring is released by Destroy.
+// Releases what a class deriving from the interface directly may have left:
+// the ring and the transform buffer (the common layer's destructor has
+// already released and cleared them), and the object mutex.
 IXGrab::~IXGrab() {
+    ReleaseRing(false);
+    std::free(m_transformBuffer);
+    m_transformBuffer = nullptr;
     if (m_objectMutex != nullptr) {
         ::CloseHandle(m_objectMutex);
         m_objectMutex = nullptr;

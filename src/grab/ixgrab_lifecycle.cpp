@@ -18,11 +18,7 @@ int IXGrab::Destroy() {
 int IXGrab::Terminate() {
     Destroy();
     m_initialized = 0;
-    UnRegisterTrashCallback();
-    UnRegisterErrorCallback();
-    UnRegisterBufferCallback();
-    UnRegisterChangeSolutionCallback();
-    UnRegisterAcqThreadExitCallback();
+    UnregisterOnTerminate();
     return 1;
 }
 

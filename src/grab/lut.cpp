@@ -11,13 +11,9 @@ int IXGrab::CommonWriteLUTBuf(const char* cls, ULONG count, unsigned char* table
     return (count != 0 && table != nullptr) ? 1 : 0;
 }
 
-int IXGrab::WriteLUTBuf(ULONG, ULONG count, unsigned char* table) {
-    return CommonWriteLUTBuf("IXGrab", count, table);
-}
+int IXGrab::WriteLUTBuf(ULONG, ULONG count, unsigned char* table) { return CommonWriteLUTBuf("IXGrab", count, table); }
 
-int CIGrab::WriteLUTBuf(ULONG, ULONG count, unsigned char* table) {
-    return CommonWriteLUTBuf("CIGrab", count, table);
-}
+int CIGrab::WriteLUTBuf(ULONG, ULONG count, unsigned char* table) { return CommonWriteLUTBuf("CIGrab", count, table); }
 
 // The limits are stored before the initialized check, so they stay set even
 // when the call fails.

@@ -10,15 +10,27 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if KIRU_IMG_X86_DISPATCH
+#include <immintrin.h>
+#endif
 
 namespace kiru::img {
 
 namespace {
 
+template <unsigned PX>
+inline void CopyPixel(std::uint8_t* dst, const std::uint8_t* src) {
+    std::memcpy(dst, src, PX);
+}
+
+// ---------------------------------------------------------------------------
+// Any angle
+//
 // Source positions are stepped along an output row in 32.32 fixed point: the
 // position of each row start is computed afresh in floating point, and only
 // the per-pixel increments are fixed point, so errors do not accumulate down
 // the image. Exact angles give exact values (all multiples of 1/2).
+
 constexpr int kFracBits = 32;
 constexpr std::int64_t kOne = std::int64_t(1) << kFracBits;
 
@@ -48,20 +60,26 @@ void ClipSpan(std::int64_t f0, std::int64_t d, std::int64_t low, std::int64_t hi
     }
 }
 
-template <unsigned PX>
-inline void CopyPixel(std::uint8_t* dst, const std::uint8_t* src) {
-    std::memcpy(dst, src, PX);
-}
-
 // The sample index of a fixed-point position t = x + 0.5 known to lie in
 // (-1, size): (int)t truncates towards zero, so (-1, 0) gives 0.
-inline std::size_t SampleIndex(std::int64_t t) { return static_cast<std::size_t>(std::max<std::int64_t>(t, 0) >> kFracBits); }
+inline std::size_t SampleIndex(std::int64_t t) {
+    return static_cast<std::size_t>(std::max<std::int64_t>(t, 0) >> kFracBits);
+}
 
-// The general rotation walks the output in tiles (a band of rows, cut into
-// column strips) so that the source lines a tile samples stay cached from
-// one row to the next, also when the source stride is a power of two.
-constexpr std::size_t kBandRows = 32;
-constexpr std::size_t kStripColumns = 32;
+// The output is walked in tiles (a band of rows cut into column strips) so
+// that the source lines one tile samples stay cached from one row to the
+// next, also when the source stride is a power of two. A tile spans about
+// strip * |sin| + band * |cos| source rows; each term is kept near
+// kTileSourceRows.
+constexpr std::size_t kMaxTile = 256;
+constexpr double kTileSourceRows = 24.0;
+
+// A multiple of 4, so that the vector loops rarely leave a remainder.
+std::size_t TileSide(double slope) {
+    const double side = kTileSourceRows / std::max(std::fabs(slope), 1e-9);
+    if (side >= static_cast<double>(kMaxTile)) return kMaxTile;
+    return std::max<std::size_t>(16, static_cast<std::size_t>(side) & ~std::size_t(3));
+}
 
 struct RowStart {
     std::int64_t fx, fy;    // fixed-point sample position of output X = 0
@@ -69,8 +87,64 @@ struct RowStart {
     std::int64_t mlo, mhi;  // the part of [lo, hi) where neither coordinate is negative
 };
 
-// Samples output pixels [lo, hi) of one row. Where a coordinate may lie in
-// (-1, 0) it is truncated to 0; elsewhere the shift alone gives the index.
+struct GeneralSetup {
+    std::int64_t stepX, stepY;  // source step per output pixel along a row
+    std::int64_t limitX, limitY;
+    double c, s, p;  // cos, sin, and output X = 0 relative to the origin
+};
+
+GeneralSetup SetUpGeneral(std::size_t srcWidth, std::size_t srcHeight, const RotationPlacement& pl) {
+    GeneralSetup g;
+    g.c = pl.cos;
+    g.s = pl.sin;
+    g.p = -pl.originX - pl.shiftX;
+    // Along an output row the source position moves by (cos, sin) per pixel.
+    g.stepX = ToFixed(g.c);
+    g.stepY = ToFixed(g.s);
+    g.limitX = static_cast<std::int64_t>(srcWidth) << kFracBits;
+    g.limitY = static_cast<std::int64_t>(srcHeight) << kFracBits;
+    return g;
+}
+
+// The sample positions and spans of output rows y0 .. y0 + rows - 1.
+void StartRows(const GeneralSetup& g, const RotationPlacement& pl, std::size_t y0, std::size_t rows, RowStart* band) {
+    for (std::size_t r = 0; r < rows; ++r) {
+        const double q = static_cast<double>(y0 + r) - pl.originY - pl.shiftY;
+        RowStart& row = band[r];
+        // Inverse of the forward mapping, plus 0.5 for nearest sampling.
+        row.fx = ToFixed(g.p * g.c - q * g.s + pl.originX + 0.5);
+        row.fy = ToFixed(g.p * g.s + q * g.c + pl.originY + 0.5);
+        // Both coordinates are monotonic along a row, so the pixels whose
+        // sample lies inside the source form one span and the inner loops
+        // need no bounds test.
+        row.lo = 0;
+        row.hi = static_cast<std::int64_t>(pl.dstWidth);
+        ClipSpan(row.fx, g.stepX, -kOne, g.limitX, row.lo, row.hi);
+        ClipSpan(row.fy, g.stepY, -kOne, g.limitY, row.lo, row.hi);
+        row.mlo = row.lo;
+        row.mhi = row.hi;
+        ClipSpan(row.fx, g.stepX, -1, g.limitX, row.mlo, row.mhi);
+        ClipSpan(row.fy, g.stepY, -1, g.limitY, row.mlo, row.mhi);
+        if (row.mlo >= row.mhi) row.mlo = row.mhi = row.hi;  // the whole span needs the clamp
+    }
+}
+
+// The runs of one row within a strip: [a, b) and [d, e) may hold negative
+// coordinates and clamp them, [b, d) needs no clamp.
+struct StripRuns {
+    std::int64_t a, b, d, e;
+};
+
+inline StripRuns RunsInStrip(const RowStart& row, std::int64_t stripLo, std::int64_t stripHi) {
+    StripRuns runs;
+    runs.a = std::max(row.lo, stripLo);
+    runs.b = std::min(std::max(row.mlo, runs.a), stripHi);
+    runs.e = std::min(row.hi, stripHi);
+    runs.d = std::max(std::min(row.mhi, runs.e), runs.b);
+    return runs;
+}
+
+// Samples output pixels [lo, hi) of one row.
 template <unsigned PX, bool Clamp>
 inline void SampleRun(const std::uint8_t* src, std::size_t srcStride, std::uint8_t* out, std::int64_t lo,
                       std::int64_t hi, std::int64_t fx, std::int64_t fy, std::int64_t stepX, std::int64_t stepY) {
@@ -81,84 +155,135 @@ inline void SampleRun(const std::uint8_t* src, std::size_t srcStride, std::uint8
     }
 }
 
+struct Band {
+    const std::uint8_t* src;
+    std::size_t srcStride;
+    std::uint8_t* dst;  // first row of the band
+    std::size_t dstStride, dstWidth;
+    const RowStart* rows;
+    std::size_t rowCount;
+    std::int64_t stepX, stepY;
+    std::size_t strip;
+};
+
 template <unsigned PX>
-void RotateGeneralT(const std::uint8_t* src, std::size_t srcWidth, std::size_t srcHeight, std::uint8_t* dst,
-                    const RotationPlacement& pl) {
-    const double c = pl.cos;
-    const double s = pl.sin;
-    // Along an output row the source position moves by (cos, sin) per pixel.
-    const std::int64_t stepX = ToFixed(c);
-    const std::int64_t stepY = ToFixed(s);
-    const std::int64_t limitX = static_cast<std::int64_t>(srcWidth) << kFracBits;
-    const std::int64_t limitY = static_cast<std::int64_t>(srcHeight) << kFracBits;
-    const std::size_t srcStride = srcWidth * PX;
-    const std::size_t dstStride = pl.dstWidth * PX;
-    const double p = -pl.originX - pl.shiftX;  // output X = 0, relative to the origin
-    RowStart band[kBandRows];
-    for (std::size_t y0 = 0; y0 < pl.dstHeight; y0 += kBandRows) {
-        const std::size_t rows = std::min(kBandRows, pl.dstHeight - y0);
-        for (std::size_t r = 0; r < rows; ++r) {
-            const double q = static_cast<double>(y0 + r) - pl.originY - pl.shiftY;
-            RowStart& row = band[r];
-            // Inverse of the forward mapping, plus 0.5 for nearest sampling.
-            row.fx = ToFixed(p * c - q * s + pl.originX + 0.5);
-            row.fy = ToFixed(p * s + q * c + pl.originY + 0.5);
-            // The pixels whose sample lies inside the source form one span,
-            // so the inner loops need no bounds test.
-            row.lo = 0;
-            row.hi = static_cast<std::int64_t>(pl.dstWidth);
-            ClipSpan(row.fx, stepX, -kOne, limitX, row.lo, row.hi);
-            ClipSpan(row.fy, stepY, -kOne, limitY, row.lo, row.hi);
-            row.mlo = row.lo;
-            row.mhi = row.hi;
-            ClipSpan(row.fx, stepX, -1, limitX, row.mlo, row.mhi);
-            ClipSpan(row.fy, stepY, -1, limitY, row.mlo, row.mhi);
-            if (row.mlo >= row.mhi) row.mlo = row.mhi = row.hi;  // all of the span needs the clamp
-        }
-        for (std::size_t x0 = 0; x0 < pl.dstWidth; x0 += kStripColumns) {
-            const std::int64_t stripLo = static_cast<std::int64_t>(x0);
-            const std::int64_t stripHi = static_cast<std::int64_t>(std::min(x0 + kStripColumns, pl.dstWidth));
-            for (std::size_t r = 0; r < rows; ++r) {
-                const RowStart& row = band[r];
-                std::uint8_t* out = dst + (y0 + r) * dstStride;
-                // [lo, mlo) and [mhi, hi) clamp; [mlo, mhi) does not.
-                const std::int64_t a = std::max(row.lo, stripLo);
-                const std::int64_t b = std::min(std::max(row.mlo, a), stripHi);
-                const std::int64_t e = std::min(row.hi, stripHi);
-                const std::int64_t d = std::max(std::min(row.mhi, e), b);
-                if (a < b) SampleRun<PX, true>(src, srcStride, out, a, b, row.fx + a * stepX, row.fy + a * stepY, stepX, stepY);
-                if (b < d) SampleRun<PX, false>(src, srcStride, out, b, d, row.fx + b * stepX, row.fy + b * stepY, stepX, stepY);
-                if (d < e) SampleRun<PX, true>(src, srcStride, out, d, e, row.fx + d * stepX, row.fy + d * stepY, stepX, stepY);
-            }
+void SampleBand(const Band& b) {
+    for (std::size_t x0 = 0; x0 < b.dstWidth; x0 += b.strip) {
+        const std::int64_t stripLo = static_cast<std::int64_t>(x0);
+        const std::int64_t stripHi = static_cast<std::int64_t>(std::min(x0 + b.strip, b.dstWidth));
+        for (std::size_t r = 0; r < b.rowCount; ++r) {
+            const RowStart& row = b.rows[r];
+            const StripRuns k = RunsInStrip(row, stripLo, stripHi);
+            std::uint8_t* out = b.dst + r * b.dstStride;
+            SampleRun<PX, true>(b.src, b.srcStride, out, k.a, k.b, row.fx + k.a * b.stepX, row.fy + k.a * b.stepY,
+                                b.stepX, b.stepY);
+            SampleRun<PX, false>(b.src, b.srcStride, out, k.b, k.d, row.fx + k.b * b.stepX, row.fy + k.b * b.stepY,
+                                 b.stepX, b.stepY);
+            SampleRun<PX, true>(b.src, b.srcStride, out, k.d, k.e, row.fx + k.d * b.stepX, row.fy + k.d * b.stepY,
+                                b.stepX, b.stepY);
         }
     }
 }
 
-// Quarter turns. With CCW (stored 90) out[Y][X] = src[X][srcWidth - 1 - Y];
-// otherwise (stored 270) out[Y][X] = src[srcHeight - 1 - X][Y]. The output is
-// srcHeight pixels wide and srcWidth rows high.
+#if KIRU_IMG_X86_DISPATCH
+// The same, with the source offsets of the unclamped runs computed four at a
+// time in vector registers from the same 32.32 positions (so the samples are
+// the same), and taken from the registers directly.
+template <unsigned PX>
+__attribute__((target("avx2"))) void SampleBandAvx2(const Band& b) {
+    const __m256i laneStepX = _mm256_setr_epi64x(0, b.stepX, 2 * b.stepX, 3 * b.stepX);
+    const __m256i laneStepY = _mm256_setr_epi64x(0, b.stepY, 2 * b.stepY, 3 * b.stepY);
+    const __m256i stepX4 = _mm256_set1_epi64x(4 * b.stepX);
+    const __m256i stepY4 = _mm256_set1_epi64x(4 * b.stepY);
+    const __m256i stride = _mm256_set1_epi64x(static_cast<std::int64_t>(b.srcStride));
+    for (std::size_t x0 = 0; x0 < b.dstWidth; x0 += b.strip) {
+        const std::int64_t stripLo = static_cast<std::int64_t>(x0);
+        const std::int64_t stripHi = static_cast<std::int64_t>(std::min(x0 + b.strip, b.dstWidth));
+        for (std::size_t r = 0; r < b.rowCount; ++r) {
+            const RowStart& row = b.rows[r];
+            const StripRuns k = RunsInStrip(row, stripLo, stripHi);
+            std::uint8_t* out = b.dst + r * b.dstStride;
+            SampleRun<PX, true>(b.src, b.srcStride, out, k.a, k.b, row.fx + k.a * b.stepX, row.fy + k.a * b.stepY,
+                                b.stepX, b.stepY);
+            __m256i vx = _mm256_add_epi64(_mm256_set1_epi64x(row.fx + k.b * b.stepX), laneStepX);
+            __m256i vy = _mm256_add_epi64(_mm256_set1_epi64x(row.fy + k.b * b.stepY), laneStepY);
+            std::int64_t X = k.b;
+            for (; X + 4 <= k.d; X += 4) {
+                __m256i column = _mm256_srli_epi64(vx, kFracBits);
+                if constexpr (PX == 2) column = _mm256_slli_epi64(column, 1);
+                if constexpr (PX == 3) column = _mm256_add_epi64(column, _mm256_slli_epi64(column, 1));
+                if constexpr (PX == 4) column = _mm256_slli_epi64(column, 2);
+                const __m256i offset =
+                    _mm256_add_epi64(_mm256_mul_epu32(_mm256_srli_epi64(vy, kFracBits), stride), column);
+                const __m128i low = _mm256_castsi256_si128(offset);
+                const __m128i high = _mm256_extracti128_si256(offset, 1);
+                std::uint8_t* o = out + X * PX;
+                CopyPixel<PX>(o, b.src + _mm_cvtsi128_si64(low));
+                CopyPixel<PX>(o + PX, b.src + _mm_extract_epi64(low, 1));
+                CopyPixel<PX>(o + 2 * PX, b.src + _mm_cvtsi128_si64(high));
+                CopyPixel<PX>(o + 3 * PX, b.src + _mm_extract_epi64(high, 1));
+                vx = _mm256_add_epi64(vx, stepX4);
+                vy = _mm256_add_epi64(vy, stepY4);
+            }
+            SampleRun<PX, false>(b.src, b.srcStride, out, X, k.d, row.fx + X * b.stepX, row.fy + X * b.stepY, b.stepX,
+                                 b.stepY);
+            SampleRun<PX, true>(b.src, b.srcStride, out, k.d, k.e, row.fx + k.d * b.stepX, row.fy + k.d * b.stepY,
+                                b.stepX, b.stepY);
+        }
+    }
+}
+#endif
+
+template <unsigned PX>
+void RotateGeneralT(const std::uint8_t* src, std::size_t srcWidth, std::size_t srcHeight, std::uint8_t* dst,
+                    const RotationPlacement& pl) {
+    const GeneralSetup g = SetUpGeneral(srcWidth, srcHeight, pl);
+    void (*sample)(const Band&) = &SampleBand<PX>;
+#if KIRU_IMG_X86_DISPATCH
+    // The vector offsets multiply 32-bit row numbers by a 32-bit stride.
+    if (HasAvx2() && srcHeight <= 0xFFFFFFFFu && srcWidth * PX <= 0xFFFFFFFFu) sample = &SampleBandAvx2<PX>;
+#endif
+    RowStart rows[kMaxTile];
+    Band band{src, srcWidth * PX, dst, pl.dstWidth * PX, pl.dstWidth, rows, 0, g.stepX, g.stepY, TileSide(pl.sin)};
+    const std::size_t bandRows = TileSide(pl.cos);
+    for (std::size_t y0 = 0; y0 < pl.dstHeight; y0 += bandRows) {
+        band.rowCount = std::min(bandRows, pl.dstHeight - y0);
+        band.dst = dst + y0 * band.dstStride;
+        StartRows(g, pl, y0, band.rowCount, rows);
+        sample(band);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Quarter turns
+//
+// Counter-clockwise (stored 90): out[Y][X] = src[X][srcWidth - 1 - Y];
+// clockwise (stored 270): out[Y][X] = src[srcHeight - 1 - X][Y]. The output
+// is srcHeight pixels wide and srcWidth rows high.
+//
+// The output is walked in blocks one cache line wide and kBlockRows high, so
+// that every output line is completed while it is cached and every source
+// line is read whole, even with power-of-two strides.
+constexpr std::size_t kBlockRows = 32;
+
 template <unsigned PX, bool CCW>
 inline const std::uint8_t* QuarterSource(const std::uint8_t* src, std::size_t sw, std::size_t sh, std::size_t X,
                                          std::size_t Y) {
     return CCW ? src + (X * sw + (sw - 1 - Y)) * PX : src + ((sh - 1 - X) * sw + Y) * PX;
 }
 
-// Pixel by pixel over the output rectangle [x0, x1) x [y0, y1), in small
-// tiles: few enough lines on the strided side that a power-of-two stride
-// does not evict them.
-constexpr std::size_t kScalarTile = 8;
-
+// Pixel by pixel over the output rectangle [x0, x1) x [y0, y1).
 template <unsigned PX, bool CCW>
-void QuarterScalar(const std::uint8_t* src, std::size_t sw, std::size_t sh, std::uint8_t* dst, std::size_t x0,
+void QuarterPixels(const std::uint8_t* src, std::size_t sw, std::size_t sh, std::uint8_t* dst, std::size_t x0,
                    std::size_t x1, std::size_t y0, std::size_t y1) {
     const std::size_t dw = sh;
-    for (std::size_t ty = y0; ty < y1; ty += kScalarTile) {
-        const std::size_t ty1 = std::min(ty + kScalarTile, y1);
-        for (std::size_t tx = x0; tx < x1; tx += kScalarTile) {
-            const std::size_t tx1 = std::min(tx + kScalarTile, x1);
-            for (std::size_t Y = ty; Y < ty1; ++Y)
-                for (std::size_t X = tx; X < tx1; ++X)
-                    CopyPixel<PX>(dst + (Y * dw + X) * PX, QuarterSource<PX, CCW>(src, sw, sh, X, Y));
+    constexpr std::size_t blockWidth = 64 / PX;
+    for (std::size_t bx = x0; bx < x1; bx += blockWidth) {
+        const std::size_t bx1 = std::min(bx + blockWidth, x1);
+        for (std::size_t Y = y0; Y < y1; ++Y) {
+            std::uint8_t* out = dst + Y * dw * PX;
+            for (std::size_t X = bx; X < bx1; ++X)
+                CopyPixel<PX>(out + X * PX, QuarterSource<PX, CCW>(src, sw, sh, X, Y));
         }
     }
 }
@@ -166,15 +291,21 @@ void QuarterScalar(const std::uint8_t* src, std::size_t sw, std::size_t sh, std:
 #if defined(__SSE2__)
 template <unsigned PX>
 inline __m128i UnpackLo(__m128i a, __m128i b) {
-    if constexpr (PX == 1) return _mm_unpacklo_epi8(a, b);
-    else if constexpr (PX == 2) return _mm_unpacklo_epi16(a, b);
-    else return _mm_unpacklo_epi32(a, b);
+    if constexpr (PX == 1)
+        return _mm_unpacklo_epi8(a, b);
+    else if constexpr (PX == 2)
+        return _mm_unpacklo_epi16(a, b);
+    else
+        return _mm_unpacklo_epi32(a, b);
 }
 template <unsigned PX>
 inline __m128i UnpackHi(__m128i a, __m128i b) {
-    if constexpr (PX == 1) return _mm_unpackhi_epi8(a, b);
-    else if constexpr (PX == 2) return _mm_unpackhi_epi16(a, b);
-    else return _mm_unpackhi_epi32(a, b);
+    if constexpr (PX == 1)
+        return _mm_unpackhi_epi8(a, b);
+    else if constexpr (PX == 2)
+        return _mm_unpackhi_epi16(a, b);
+    else
+        return _mm_unpackhi_epi32(a, b);
 }
 
 // Transposes a square of 16 / PX rows of 16 bytes in registers: interleaving
@@ -192,36 +323,105 @@ inline void TransposeSquare(__m128i* r) {
     }
 }
 
-// Squares of 16 / PX pixels, turned in registers. Returns how far the squares
-// reached: output columns [0, *doneX) and rows [0, *doneY).
+// Turns the output square at (X0, Y0), 16 / PX pixels on a side, in
+// registers, writing it at `out` with rows outStride bytes apart.
+template <unsigned PX, bool CCW>
+inline void QuarterSquare(const std::uint8_t* src, std::size_t sw, std::size_t sh, std::size_t X0, std::size_t Y0,
+                          std::uint8_t* out, std::size_t outStride) {
+    constexpr std::size_t n = 16 / PX;
+    const std::size_t srcStride = sw * PX;
+    __m128i r[n];
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::uint8_t* row =
+            CCW ? src + (X0 + i) * srcStride + (sw - n - Y0) * PX : src + (sh - 1 - X0 - i) * srcStride + Y0 * PX;
+        r[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row));
+    }
+    TransposeSquare<PX>(r);
+    // r[j] is source column j of the square: output row n - 1 - j of the
+    // square when turning counter-clockwise, row j otherwise.
+    for (std::size_t j = 0; j < n; ++j)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + (CCW ? n - 1 - j : j) * outStride), r[j]);
+}
+
+// The squares that fit; returns the extent they covered. Squares are turned
+// into a small block buffer one cache line wide, whose rows are then copied
+// out whole: with power-of-two strides, source rows and output rows would
+// otherwise compete for the same few cache sets.
 template <unsigned PX, bool CCW>
 void QuarterSquares(const std::uint8_t* src, std::size_t sw, std::size_t sh, std::uint8_t* dst, std::size_t* doneX,
                     std::size_t* doneY) {
     constexpr std::size_t n = 16 / PX;
+    constexpr std::size_t blockWidth = 64 / PX;
     const std::size_t dw = sh, dh = sw;
-    const std::size_t bx = dw - dw % n, by = dh - dh % n;
-    const std::size_t srcStride = sw * PX, dstStride = dw * PX;
-    // A band of n source rows is read along its length, so that each source
-    // line is used whole by consecutive squares.
-    for (std::size_t X0 = 0; X0 < bx; X0 += n) {
-        for (std::size_t Y0 = 0; Y0 < by; Y0 += n) {
-            __m128i r[n];
-            for (std::size_t i = 0; i < n; ++i) {
-                const std::uint8_t* row = CCW ? src + (X0 + i) * srcStride + (sw - n - Y0) * PX
-                                              : src + (sh - 1 - X0 - i) * srcStride + Y0 * PX;
-                r[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row));
-            }
-            TransposeSquare<PX>(r);
-            // r[j] is source column j of the square: output row Y0 + n - 1 - j
-            // when turning counter-clockwise, Y0 + j otherwise.
-            for (std::size_t j = 0; j < n; ++j) {
-                const std::size_t Y = CCW ? Y0 + n - 1 - j : Y0 + j;
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + Y * dstStride + X0 * PX), r[j]);
+    const std::size_t ex = dw - dw % n, ey = dh - dh % n;
+    const std::size_t dstStride = dw * PX;
+    alignas(64) std::uint8_t block[kBlockRows][64];
+    for (std::size_t bx = 0; bx < ex; bx += blockWidth) {
+        const std::size_t bx1 = std::min(bx + blockWidth, ex);
+        for (std::size_t by = 0; by < ey; by += kBlockRows) {
+            const std::size_t by1 = std::min(by + kBlockRows, ey);
+            // Along a band of n source rows first, so that its lines are
+            // used whole by consecutive squares.
+            for (std::size_t X0 = bx; X0 < bx1; X0 += n)
+                for (std::size_t Y0 = by; Y0 < by1; Y0 += n)
+                    QuarterSquare<PX, CCW>(src, sw, sh, X0, Y0, &block[Y0 - by][(X0 - bx) * PX], 64);
+            for (std::size_t Y = by; Y < by1; ++Y)
+                std::memcpy(dst + Y * dstStride + bx * PX, block[Y - by], (bx1 - bx) * PX);
+        }
+    }
+    *doneX = ex;
+    *doneY = ey;
+}
+#endif
+
+#if KIRU_IMG_X86_DISPATCH
+// 3-byte pixels in squares of 4: each source row of a square is widened to
+// four 32-bit words, the words are transposed, and each output row is
+// narrowed back to 12 bytes. Loads and stores move exactly 12 bytes.
+inline __m128i Load12(const std::uint8_t* p) {
+    std::uint32_t high;
+    std::memcpy(&high, p + 8, 4);
+    return _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)),
+                              _mm_cvtsi32_si128(static_cast<int>(high)));
+}
+
+inline void Store12(std::uint8_t* p, __m128i v) {
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(p), v);
+    const std::uint32_t high = static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(v, 8)));
+    std::memcpy(p + 8, &high, 4);
+}
+
+template <bool CCW>
+__attribute__((target("ssse3"))) void QuarterSquares3(const std::uint8_t* src, std::size_t sw, std::size_t sh,
+                                                      std::uint8_t* dst, std::size_t* doneX, std::size_t* doneY) {
+    const __m128i widen = _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+    const __m128i narrow = _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+    const std::size_t dw = sh, dh = sw;
+    const std::size_t ex = dw - dw % 4, ey = dh - dh % 4;
+    const std::size_t srcStride = sw * 3, dstStride = dw * 3;
+    for (std::size_t bx = 0; bx < ex; bx += 16) {
+        const std::size_t bx1 = std::min<std::size_t>(bx + 16, ex);
+        for (std::size_t by = 0; by < ey; by += kBlockRows) {
+            const std::size_t by1 = std::min(by + kBlockRows, ey);
+            for (std::size_t X0 = bx; X0 < bx1; X0 += 4) {
+                for (std::size_t Y0 = by; Y0 < by1; Y0 += 4) {
+                    __m128i r[4];
+                    for (std::size_t i = 0; i < 4; ++i) {
+                        const std::uint8_t* row = CCW ? src + (X0 + i) * srcStride + (sw - 4 - Y0) * 3
+                                                      : src + (sh - 1 - X0 - i) * srcStride + Y0 * 3;
+                        r[i] = _mm_shuffle_epi8(Load12(row), widen);
+                    }
+                    TransposeSquare<4>(r);
+                    for (std::size_t j = 0; j < 4; ++j) {
+                        const std::size_t Y = CCW ? Y0 + 3 - j : Y0 + j;
+                        Store12(dst + Y * dstStride + X0 * 3, _mm_shuffle_epi8(r[j], narrow));
+                    }
+                }
             }
         }
     }
-    *doneX = bx;
-    *doneY = by;
+    *doneX = ex;
+    *doneY = ey;
 }
 #endif
 
@@ -232,9 +432,16 @@ void QuarterT(const std::uint8_t* src, std::size_t sw, std::size_t sh, std::uint
 #if defined(__SSE2__)
     if constexpr (PX != 3) QuarterSquares<PX, CCW>(src, sw, sh, dst, &doneX, &doneY);
 #endif
-    QuarterScalar<PX, CCW>(src, sw, sh, dst, doneX, dw, 0, dh);
-    QuarterScalar<PX, CCW>(src, sw, sh, dst, 0, doneX, doneY, dh);
+#if KIRU_IMG_X86_DISPATCH
+    if constexpr (PX == 3) {
+        if (HasSsse3()) QuarterSquares3<CCW>(src, sw, sh, dst, &doneX, &doneY);
+    }
+#endif
+    QuarterPixels<PX, CCW>(src, sw, sh, dst, doneX, dw, 0, dh);
+    QuarterPixels<PX, CCW>(src, sw, sh, dst, 0, doneX, doneY, dh);
 }
+
+// ---------------------------------------------------------------------------
 
 template <template <unsigned> class Kernel, typename... Args>
 void ByPixelSize(unsigned pixelBytes, Args&&... args) {
@@ -272,10 +479,22 @@ RotationPlacement PlaceRotation(unsigned degrees, std::size_t srcWidth, std::siz
     degrees %= 360;
     RotationPlacement pl{};
     switch (degrees) {
-        case 0: pl.cos = 1.0; pl.sin = 0.0; break;
-        case 90: pl.cos = 0.0; pl.sin = 1.0; break;
-        case 180: pl.cos = -1.0; pl.sin = 0.0; break;
-        case 270: pl.cos = 0.0; pl.sin = -1.0; break;
+        case 0:
+            pl.cos = 1.0;
+            pl.sin = 0.0;
+            break;
+        case 90:
+            pl.cos = 0.0;
+            pl.sin = 1.0;
+            break;
+        case 180:
+            pl.cos = -1.0;
+            pl.sin = 0.0;
+            break;
+        case 270:
+            pl.cos = 0.0;
+            pl.sin = -1.0;
+            break;
         default: {
             const double a = degrees * (3.14159265358979323846 / 180.0);
             pl.cos = std::cos(a);
@@ -327,8 +546,8 @@ void RotateQuarterCw(const std::uint8_t* src, std::size_t srcWidth, std::size_t 
     ByPixelSize<QuarterCwKernel>(pixelBytes, src, srcWidth, srcHeight, dst);
 }
 
-// out(X, Y) = src(2 * (width / 2) - X, 2 * (height / 2) - Y): a mirror of the
-// rows in reverse order, one pixel off when the size is even.
+// out(X, Y) = src(2 * (width / 2) - X, 2 * (height / 2) - Y): the rows mirrored
+// in reverse order, one pixel off when the size is even.
 void RotateHalf(const std::uint8_t* src, std::size_t width, std::size_t height, std::uint8_t* dst,
                 unsigned pixelBytes) {
     if (width == 0 || height == 0) return;

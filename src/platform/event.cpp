@@ -15,9 +15,7 @@ public:
         std::unique_lock<std::mutex> lock(lock_);
         if (signalled_) return;  // a set event stays set; no second waiter is released
         signalled_ = true;
-        const bool multi = MultiWaitingLocked();
-        lock.unlock();
-        Notify(manualReset_ ? Wake::All : Wake::One, multi);
+        Dispatch(lock);
     }
 
     void Reset() {

@@ -162,7 +162,10 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, D
         SetLastError(ERROR_INVALID_PARAMETER);
         return WAIT_FAILED;
     }
-    std::vector<std::shared_ptr<Waitable>> objects;
+    // The references keep every object alive for the length of the wait.
+    std::vector<std::shared_ptr<Waitable>> references;
+    std::vector<Waitable*> objects;
+    references.reserve(count);
     objects.reserve(count);
     for (DWORD i = 0; i < count; ++i) {
         auto object = WaitTarget(handles[i]);
@@ -170,19 +173,18 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, D
             SetLastError(ERROR_INVALID_HANDLE);
             return WAIT_FAILED;
         }
-        objects.push_back(std::move(object));
+        objects.push_back(object.get());
+        references.push_back(std::move(object));
     }
-    if (waitAll) {
-        std::vector<Waitable*> distinct;
-        for (auto& object : objects) distinct.push_back(object.get());
-        std::sort(distinct.begin(), distinct.end());
-        if (std::adjacent_find(distinct.begin(), distinct.end()) != distinct.end()) {
-            SetLastError(ERROR_INVALID_PARAMETER);
-            return WAIT_FAILED;
-        }
+    if (!waitAll) return kiru::platform::detail::WaitForAny(objects.data(), count, milliseconds);
+
+    std::vector<Waitable*> distinct = objects;
+    std::sort(distinct.begin(), distinct.end());
+    if (std::adjacent_find(distinct.begin(), distinct.end()) != distinct.end()) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return WAIT_FAILED;
     }
-    return kiru::platform::detail::WaitForMany(objects.data(), objects.size(), waitAll != FALSE,
-                                               milliseconds);
+    return kiru::platform::detail::WaitForAll(objects.data(), count, milliseconds);
 }
 
 BOOL CloseHandle(HANDLE handle) {

@@ -34,9 +34,7 @@ public:
         if (owner_ != tid) return false;
         if (--recursion_ > 0) return true;
         owner_ = 0;
-        const bool multi = MultiWaitingLocked();
-        lock.unlock();
-        Notify(Wake::One, multi);
+        Dispatch(lock);  // the next waiter, if any, becomes the owner
         Forget();
         return true;
     }
@@ -48,14 +46,13 @@ public:
         owner_ = 0;
         recursion_ = 0;
         abandoned_ = true;
-        const bool multi = MultiWaitingLocked();
-        lock.unlock();
-        Notify(Wake::One, multi);
+        Dispatch(lock);
     }
 
 private:
     bool ReadyLocked(DWORD tid) const override { return owner_ == 0 || owner_ == tid; }
 
+    // May run on a releasing thread on behalf of the waiter it hands over to.
     DWORD AcquireLocked(DWORD tid) override {
         if (owner_ == tid) {
             ++recursion_;
@@ -63,10 +60,17 @@ private:
         }
         owner_ = tid;
         recursion_ = 1;
-        Owned().mutexes.push_back(std::static_pointer_cast<MutexObject>(shared_from_this()));
         if (!abandoned_) return WAIT_OBJECT_0;
         abandoned_ = false;
         return WAIT_ABANDONED_0;
+    }
+
+    // On the new owner's thread: remember the mutex for abandonment.
+    void Acquired() override {
+        auto& mutexes = Owned().mutexes;
+        for (const auto& m : mutexes)
+            if (m.get() == this) return;  // a further level of ownership
+        mutexes.push_back(std::static_pointer_cast<MutexObject>(shared_from_this()));
     }
 
     // Drops the owner thread's reference, outside lock_: it may be the last.

@@ -93,11 +93,7 @@ const Entry* FindEntry(const Section& section, const std::wstring& key) {
     return nullptr;
 }
 
-// Length of text in units of Char, and copying it into a bounded buffer cut
-// at a character boundary.
-std::size_t UnitCount(const std::wstring& text, wchar_t*) { return text.size(); }
-std::size_t UnitCount(const std::wstring& text, char*) { return kiru::platform::WideToNarrowString(text.c_str()).size(); }
-
+// Copies text into a bounded buffer, cut at a character boundary.
 std::size_t PutText(const std::wstring& text, wchar_t* out, std::size_t capacity) {
     if (capacity == 0) return 0;
     const std::size_t n = text.size() < capacity - 1 ? text.size() : capacity - 1;
@@ -111,52 +107,16 @@ std::size_t PutText(const std::wstring& text, char* out, std::size_t capacity) {
 }
 
 template <typename Char>
-DWORD PutList(const std::vector<std::wstring>& names, Char* out, DWORD size) {
-    if (size < 2) {
-        if (size == 1) out[0] = 0;
-        return 0;
-    }
-    std::size_t used = 0;
-    for (const std::wstring& name : names) {
-        // Room for this name and its NUL, keeping the list's final NUL free.
-        const std::size_t room = size - 1 - used;
-        if (room == 0) {
-            out[size - 1] = 0;
-            return size - 2;
-        }
-        const std::size_t n = PutText(name, out + used, room);
-        if (n < UnitCount(name, out)) {
-            out[used + n + 1] = 0;  // the cut name's NUL, then the list's
-            return size - 2;
-        }
-        used += n + 1;
-    }
-    out[used] = 0;
-    if (used == 0) out[1] = 0;
-    return static_cast<DWORD>(used);
-}
-
-template <typename Char>
 DWORD Lookup(const wchar_t* section, const wchar_t* key, const wchar_t* def, Char* out, DWORD size,
              const wchar_t* fileName) {
     if (out == nullptr || size == 0) return 0;
-    std::vector<Section> sections;
-    const bool loaded = LoadProfile(fileName, sections);
-    if (section == nullptr) {
-        std::vector<std::wstring> names;
-        for (const Section& s : sections) names.push_back(s.name);
-        return PutList(names, out, size);
+    if (section == nullptr || key == nullptr) {  // name lists are not offered
+        out[0] = 0;
+        return 0;
     }
-    const Section* found = loaded ? FindSection(sections, Trim(section)) : nullptr;
-    if (key == nullptr) {
-        std::vector<std::wstring> names;
-        if (found != nullptr) {
-            for (const Entry& entry : found->entries) names.push_back(entry.key);
-        }
-        return PutList(names, out, size);
-    }
-    const Entry* entry = found != nullptr ? FindEntry(*found, Trim(key)) : nullptr;
-    if (entry != nullptr) return static_cast<DWORD>(PutText(entry->value, out, size));
+    std::wstring value;
+    if (kiru::platform::ReadProfileValue(fileName, section, key, value))
+        return static_cast<DWORD>(PutText(value, out, size));
     std::wstring fallback = def != nullptr ? def : L"";
     while (!fallback.empty() && IsBlank(fallback.back())) fallback.pop_back();
     return static_cast<DWORD>(PutText(fallback, out, size));

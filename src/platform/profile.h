@@ -12,12 +12,9 @@
 // Copies the value of key in section into out (size characters, NUL
 // included), or def (trailing blanks removed, "" when null) when the file,
 // the section or the key is missing. A value that does not fit is cut.
-// Returns the number of characters written, NUL not counted.
-//
-// A null key lists the section's key names, a null section lists the
-// section names: each name NUL-terminated, the list ending with one more
-// NUL. When the list does not fit, the last name is cut, two NULs end the
-// buffer and size - 2 is returned.
+// Returns the number of characters written, NUL not counted. Lists of
+// section or key names (a null section or key) are not offered: out is
+// emptied and 0 returned.
 DWORD GetPrivateProfileStringW(const wchar_t* section, const wchar_t* key, const wchar_t* def, wchar_t* out,
                                DWORD size, const wchar_t* fileName);
 

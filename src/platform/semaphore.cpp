@@ -17,9 +17,7 @@ public:
         if (count > maximum_ - count_) return Semaphore::ReleaseResult::TooManyPosts;
         if (previous) *previous = count_;
         count_ += count;
-        const bool multi = MultiWaitingLocked();
-        lock.unlock();
-        Notify(Wake::One, multi, count);
+        Dispatch(lock);
         return Semaphore::ReleaseResult::Released;
     }
 

@@ -160,7 +160,10 @@ private:
         if (fd < 0) return false;
         std::lock_guard<std::mutex> guard(port_.lock);
         waiter_.wakeFd = fd;
-        if (port_.closed) waiter_.closed = true, Wake(waiter_);
+        if (port_.closed) {  // closed before this operation got here
+            waiter_.closed = true;
+            Wake(waiter_);
+        }
         port_.waiters.push_back(&waiter_);
         return true;
     }
@@ -355,7 +358,6 @@ bool MakeRaw(int fd) {
 std::uint64_t TotalTimeout(DWORD multiplier, DWORD constant, DWORD count) {
     return static_cast<std::uint64_t>(multiplier) * count + constant;
 }
-
 
 // ---------------------------------------------------------------- operations
 

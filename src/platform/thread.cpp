@@ -63,18 +63,24 @@ private:
 
 class ThreadObject;
 thread_local std::weak_ptr<ThreadObject> t_current;
+// Set when a thread destroyed its own object as it ended.
+thread_local bool t_ownObjectDestroyed = false;
 
 class ThreadObject final : public Waitable {
 public:
     explicit ThreadObject(std::function<DWORD()> body)
         : Waitable(ObjectKind::Thread), body_(std::move(body)), id_(NewThreadId()) {}
 
+    // On another thread, the join comes first: the ending thread may still
+    // be signalling this object, which must stay intact until it is gone.
     ~ThreadObject() override {
         if (!started_ || creatorPid_ != ::getpid()) return;
-        if (::pthread_equal(::pthread_self(), thread_))
+        if (::pthread_equal(::pthread_self(), thread_)) {
             Reaper::Instance().Add(thread_);
-        else
+            t_ownObjectDestroyed = true;
+        } else {
             ::pthread_join(thread_, nullptr);
+        }
     }
 
     bool Start(std::size_t stackSize) {
@@ -131,13 +137,23 @@ private:
         self->body_ = nullptr;
         AbandonOwnedMutexes();
 
-        std::unique_lock<std::mutex> lock(self->lock_);
-        self->exitCode_ = code;
-        self->finished_ = true;
-        const bool multi = self->MultiWaitingLocked();
-        lock.unlock();
-        self->Notify(Wake::All, multi);
-        return nullptr;  // `self` goes last; if it was the last reference, the reaper joins us
+        ThreadObject* object = self.get();
+        {
+            std::lock_guard<std::mutex> guard(object->lock_);
+            object->exitCode_ = code;
+            object->finished_ = true;
+        }
+        // Let go of the object before waking its waiters, so that the last
+        // of them to let go joins this thread at once. Nobody else holding it
+        // means nobody waits: the object is gone and the reaper will join us.
+        // Otherwise it stays valid until we are joined, so it can still be
+        // signalled through the plain pointer.
+        self.reset();
+        if (!t_ownObjectDestroyed) {
+            std::unique_lock<std::mutex> lock(object->lock_);
+            object->Dispatch(lock);
+        }
+        return nullptr;
     }
 
     bool ReadyLocked(DWORD) const override { return finished_; }

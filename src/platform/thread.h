@@ -1,9 +1,10 @@
 // Threads. A thread's object is signalled when its function returns, so a
 // wait on it is a join with time-out. Threads are never detached: the
 // system thread is joined when the last reference to its object goes away
-// (at once when that happens on another thread; by the process-wide reaper
-// when the thread itself drops the last reference as it ends, e.g. after
-// its handle was closed while it ran).
+// (at once when that happens on another thread; when the thread itself
+// drops the last reference as it ends, e.g. after its handle was closed
+// while it ran, a process-wide reaper joins it at the next thread start or
+// at process exit).
 #pragma once
 
 #include <cstddef>

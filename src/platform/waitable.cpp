@@ -1,6 +1,7 @@
 #include "platform/waitable.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <vector>
@@ -15,65 +16,103 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-Clock::time_point DeadlineAfter(DWORD timeoutMs) {
-    return Clock::now() + std::chrono::milliseconds(timeoutMs);
-}
+constexpr int kWaiting = -1;  // nothing handed over yet
+constexpr int kClaimed = -2;  // a signaller is handing an object over
 
-// Where waiters on several objects sleep. Signalled objects that have such
-// waiters bump the generation and broadcast.
-struct MultiWaitHub {
+// Where waiters for all of several objects sleep. Objects that such a
+// waiter is registered with bump the generation when signalled.
+struct WaitAllHub {
     std::mutex lock;
     std::condition_variable changed;
     std::uint64_t generation = 0;
 };
 
 // Never destroyed, like the handle table: objects may signal during exit.
-MultiWaitHub& Hub() {
-    static MultiWaitHub* hub = new MultiWaitHub;
+WaitAllHub& Hub() {
+    static WaitAllHub* hub = new WaitAllHub;
     return *hub;
 }
 
 std::uint64_t CurrentGeneration() {
-    MultiWaitHub& hub = Hub();
+    WaitAllHub& hub = Hub();
     std::lock_guard<std::mutex> guard(hub.lock);
     return hub.generation;
 }
 
-// Sleeps until the generation moves past `seen` or the deadline passes.
-void WaitForGenerationChange(std::uint64_t seen, bool infinite, Clock::time_point deadline) {
-    MultiWaitHub& hub = Hub();
-    std::unique_lock<std::mutex> lock(hub.lock);
-    auto moved = [&] { return hub.generation != seen; };
-    if (infinite)
-        hub.changed.wait(lock, moved);
-    else
-        hub.changed.wait_until(lock, deadline, moved);
+void BumpGeneration() {
+    WaitAllHub& hub = Hub();
+    {
+        std::lock_guard<std::mutex> guard(hub.lock);
+        ++hub.generation;
+    }
+    hub.changed.notify_all();
 }
 
 }  // namespace
 
-// Keeps a multi-object waiter registered with each of its objects for the
-// duration of the wait, so that they broadcast when signalled.
-class MultiWaitRegistration {
+// One waiting thread. It lives on the waiter's stack; signallers reach it
+// through its nodes in the objects' queues, under those objects' locks.
+struct WaitBlock {
+    explicit WaitBlock(DWORD waiter) : tid(waiter) {}
+
+    // Reserves this waiter for the caller's object; false when another
+    // object (or the waiter itself) got there first.
+    bool TryClaim() {
+        int expected = kWaiting;
+        return state.compare_exchange_strong(expected, kClaimed);
+    }
+
+    // Completes a claim and wakes the waiter.
+    void Grant(int index, DWORD waitResult) {
+        std::lock_guard<std::mutex> guard(lock);
+        result = waitResult;
+        state.store(index);
+        wake.notify_one();
+    }
+
+    void Sleep(bool infinite, Clock::time_point deadline) {
+        std::unique_lock<std::mutex> guard(lock);
+        auto granted = [this] { return state.load() >= 0; };
+        if (infinite)
+            wake.wait(guard, granted);
+        else
+            wake.wait_until(guard, deadline, granted);
+    }
+
+    // The state once no signaller is inside Grant any more.
+    int SettledState() {
+        std::lock_guard<std::mutex> guard(lock);
+        return state.load();
+    }
+
+    const DWORD tid;
+    std::atomic<int> state{kWaiting};  // kWaiting, kClaimed, or the index of the object handed over
+    DWORD result = WAIT_OBJECT_0;      // written before state becomes an index
+    std::mutex lock;
+    std::condition_variable wake;
+};
+
+// Keeps a wait-for-all registered with each of its objects for the length
+// of the wait, so that they bump the generation when signalled.
+class WaitAllRegistration {
 public:
-    MultiWaitRegistration(const std::shared_ptr<Waitable>* objects, std::size_t count)
-        : objects_(objects), count_(count) {
+    WaitAllRegistration(Waitable* const* objects, std::size_t count) : objects_(objects), count_(count) {
         for (std::size_t i = 0; i < count_; ++i) {
             std::lock_guard<std::mutex> guard(objects_[i]->lock_);
-            ++objects_[i]->multiWaiters_;
+            ++objects_[i]->waitAllWaiters_;
         }
     }
-    ~MultiWaitRegistration() {
+    ~WaitAllRegistration() {
         for (std::size_t i = 0; i < count_; ++i) {
             std::lock_guard<std::mutex> guard(objects_[i]->lock_);
-            --objects_[i]->multiWaiters_;
+            --objects_[i]->waitAllWaiters_;
         }
     }
-    MultiWaitRegistration(const MultiWaitRegistration&) = delete;
-    MultiWaitRegistration& operator=(const MultiWaitRegistration&) = delete;
+    WaitAllRegistration(const WaitAllRegistration&) = delete;
+    WaitAllRegistration& operator=(const WaitAllRegistration&) = delete;
 
 private:
-    const std::shared_ptr<Waitable>* objects_;
+    Waitable* const* objects_;
     std::size_t count_;
 };
 
@@ -82,57 +121,118 @@ Waitable::~Waitable() {
 }
 
 DWORD Waitable::Wait(DWORD timeoutMs) {
-    const DWORD tid = CurrentThreadId();
-    std::unique_lock<std::mutex> lock(lock_);
-    if (!ReadyLocked(tid)) {
-        if (timeoutMs == 0) return WAIT_TIMEOUT;
-        auto ready = [&] { return ReadyLocked(tid); };
-        if (timeoutMs == INFINITE)
-            cv_.wait(lock, ready);
-        else if (!cv_.wait_until(lock, DeadlineAfter(timeoutMs), ready))
-            return WAIT_TIMEOUT;
-    }
-    return AcquireLocked(tid);
+    Waitable* self = this;
+    return WaitForAny(&self, 1, timeoutMs);
 }
 
-void Waitable::Notify(Wake how, bool multiWaiting, long count) {
-    // Past a handful, waking everyone is cheaper than one call per unit.
-    if (how == Wake::All || count > 8) {
-        cv_.notify_all();
-    } else {
-        for (long i = 0; i < count; ++i) cv_.notify_one();
-    }
-    if (multiWaiting) {
-        MultiWaitHub& hub = Hub();
-        {
-            std::lock_guard<std::mutex> guard(hub.lock);
-            ++hub.generation;
-        }
-        hub.changed.notify_all();
-    }
+void Waitable::LinkLocked(WaitNode* node) {
+    node->prev = last_;
+    node->next = nullptr;
+    if (last_)
+        last_->next = node;
+    else
+        first_ = node;
+    last_ = node;
+    node->linked = true;
 }
 
-DWORD WaitForMany(const std::shared_ptr<Waitable>* objects, std::size_t count, bool waitAll,
-                  DWORD timeoutMs) {
+void Waitable::UnlinkLocked(WaitNode* node) {
+    if (node->prev)
+        node->prev->next = node->next;
+    else
+        first_ = node->next;
+    if (node->next)
+        node->next->prev = node->prev;
+    else
+        last_ = node->prev;
+    node->prev = node->next = nullptr;
+    node->linked = false;
+}
+
+void Waitable::Dispatch(std::unique_lock<std::mutex>& lock) {
+    WaitNode* node = first_;
+    while (node && ReadyLocked(node->block->tid)) {
+        WaitNode* next = node->next;
+        WaitBlock* block = node->block;
+        const int index = node->index;
+        UnlinkLocked(node);
+        // A waiter for several objects may have been served by another one;
+        // its node here is then just dropped.
+        if (block->TryClaim()) block->Grant(index, AcquireLocked(block->tid));
+        node = next;
+    }
+    const bool wakeWaitAll = waitAllWaiters_ > 0;
+    lock.unlock();
+    if (wakeWaitAll) BumpGeneration();
+}
+
+DWORD WaitForAny(Waitable* const* objects, std::size_t count, DWORD timeoutMs) {
     const DWORD tid = CurrentThreadId();
     const bool infinite = timeoutMs == INFINITE;
-    const Clock::time_point deadline = infinite ? Clock::time_point::max() : DeadlineAfter(timeoutMs);
+    const Clock::time_point deadline =
+        infinite ? Clock::time_point::max() : Clock::now() + std::chrono::milliseconds(timeoutMs);
+    WaitBlock block(tid);
+    WaitNode single;
+    std::vector<WaitNode> several(count > 1 ? count : 0);
+    WaitNode* nodes = count > 1 ? several.data() : &single;
 
-    // waitAll locks every object at once; a fixed (address) order keeps two
-    // such waiters from deadlocking each other.
-    std::vector<Waitable*> lockOrder;
-    if (waitAll) {
-        for (std::size_t i = 0; i < count; ++i) lockOrder.push_back(objects[i].get());
-        std::sort(lockOrder.begin(), lockOrder.end(), std::less<Waitable*>());
+    // In index order: take the first object available now, else queue on it.
+    std::size_t visited = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        Waitable& object = *objects[i];
+        std::lock_guard<std::mutex> guard(object.lock_);
+        visited = i + 1;
+        if (block.state.load() != kWaiting) break;  // an object queued on earlier was handed over
+        if (object.ReadyLocked(tid)) {
+            if (block.TryClaim()) {
+                block.result = object.AcquireLocked(tid);
+                block.state.store(static_cast<int>(i));
+            }
+            break;
+        }
+        if (timeoutMs != 0) {
+            nodes[i].block = &block;
+            nodes[i].index = static_cast<int>(i);
+            object.LinkLocked(&nodes[i]);
+        }
     }
 
-    MultiWaitRegistration registration(objects, count);
+    if (block.state.load() == kWaiting && timeoutMs != 0) block.Sleep(infinite, deadline);
+
+    // Leave the queues that still hold this waiter. Taking each object's
+    // lock also waits out a signaller that is handing that object over. The
+    // object already handed over has unlinked its node itself.
+    const int handed = block.SettledState();
+    for (std::size_t i = 0; i < visited; ++i) {
+        if (static_cast<int>(i) == handed) continue;
+        Waitable& object = *objects[i];
+        std::lock_guard<std::mutex> guard(object.lock_);
+        if (nodes[i].linked) object.UnlinkLocked(&nodes[i]);
+    }
+
+    const int index = block.state.load();
+    if (index < 0) return WAIT_TIMEOUT;
+    objects[index]->Acquired();
+    return block.result + static_cast<DWORD>(index);
+}
+
+DWORD WaitForAll(Waitable* const* objects, std::size_t count, DWORD timeoutMs) {
+    const DWORD tid = CurrentThreadId();
+    const bool infinite = timeoutMs == INFINITE;
+    const Clock::time_point deadline =
+        infinite ? Clock::time_point::max() : Clock::now() + std::chrono::milliseconds(timeoutMs);
+
+    // All objects are locked at once; a fixed (address) order keeps two such
+    // waiters from deadlocking each other.
+    std::vector<Waitable*> lockOrder(objects, objects + count);
+    std::sort(lockOrder.begin(), lockOrder.end(), std::less<Waitable*>());
+
+    WaitAllRegistration registration(objects, count);
     for (;;) {
         // Read before testing: a signal after the test moves the generation
         // past this value, so the sleep below cannot miss it.
         const std::uint64_t seen = CurrentGeneration();
-
-        if (waitAll) {
+        {
             std::vector<std::unique_lock<std::mutex>> locks;
             locks.reserve(count);
             for (Waitable* object : lockOrder) locks.emplace_back(object->lock_);
@@ -144,18 +244,20 @@ DWORD WaitForMany(const std::shared_ptr<Waitable>* objects, std::size_t count, b
                     if (objects[i]->AcquireLocked(tid) == WAIT_ABANDONED_0 && result == WAIT_OBJECT_0)
                         result = WAIT_ABANDONED_0 + static_cast<DWORD>(i);
                 }
+                locks.clear();
+                for (std::size_t i = 0; i < count; ++i) objects[i]->Acquired();
                 return result;
             }
-        } else {
-            for (std::size_t i = 0; i < count; ++i) {
-                Waitable& object = *objects[i];
-                std::lock_guard<std::mutex> guard(object.lock_);
-                if (object.ReadyLocked(tid)) return object.AcquireLocked(tid) + static_cast<DWORD>(i);
-            }
         }
-
         if (!infinite && Clock::now() >= deadline) return WAIT_TIMEOUT;
-        WaitForGenerationChange(seen, infinite, deadline);
+
+        WaitAllHub& hub = Hub();
+        std::unique_lock<std::mutex> lock(hub.lock);
+        auto moved = [&] { return hub.generation != seen; };
+        if (infinite)
+            hub.changed.wait(lock, moved);
+        else
+            hub.changed.wait_until(lock, deadline, moved);
     }
 }
 

@@ -245,6 +245,23 @@ TEST_F(GrabTest, InterruptObjectsAreSignalledPerFrame) {
     camera->GrabStop(grab);
 }
 
+TEST_F(GrabTest, GrabStatisticsAreFoundThroughAnyModule) {
+    Load("[GEV:0]\n[GEV:1]\nWidth = 8\nHeight = 4\nParam.9 = 1\nParam.10 = 2\n");
+    std::unique_ptr<CICapMod> first(OrxCreateCaptureModule("GEV", 0, nullptr));
+    std::unique_ptr<CICapMod> second(OrxCreateCaptureModule("GEV", 1, nullptr));
+    std::vector<unsigned char> buffer(32);
+    void* address = buffer.data();
+    HGRAB grab = second->GetCam(0)->Grab(1, &address, 1, -1);
+    ASSERT_NE(grab, nullptr);
+    Station::HardwareTrigger("GEV", 1, 0);
+    Station::HardwareTrigger("GEV", 1, 0);
+    ORV_GRAB_STATS stats{};
+    ASSERT_TRUE(WaitUntil([&] { return first->GetGrabStats(grab, &stats) == 1 && stats.FramesLost == 1; }));
+    EXPECT_EQ(stats.FramesAcquired, 1u);
+    second->GetCam(0)->GrabStop(grab);
+    EXPECT_EQ(first->GetGrabStats(grab, &stats), 0);
+}
+
 TEST_F(GrabTest, DeletingTheModuleEndsItsGrabs) {
     Open("FrameRate = 1000\n");
     ASSERT_NE(Start(), nullptr);

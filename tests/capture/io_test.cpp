@@ -166,6 +166,41 @@ TEST_F(IoTest, DeletingACallbackWaitsForItsRunningCall) {
     releaser.join();
 }
 
+TEST_F(IoTest, AModuleMayBeDeletedFromItsOwnCallbackAfterTheStationLetGo) {
+    Load("[GIO]\n");
+    struct Owner {
+        std::unique_ptr<CICapMod> module;
+        std::mutex mutex;
+        std::condition_variable cv;
+        bool entered = false, go = false, deleted = false;
+    } owner;
+    owner.module.reset(OrxCreateCaptureModule("GIO", 0, nullptr));
+    owner.module->CreateIntrCallback(
+        4,
+        [](void* c) {
+            auto* o = static_cast<Owner*>(c);
+            std::unique_lock<std::mutex> lock(o->mutex);
+            o->entered = true;
+            o->cv.notify_all();
+            o->cv.wait(lock, [&] { return o->go; });
+            o->module.reset();  // the last reference to the board goes on the board's own thread
+            o->deleted = true;
+            o->cv.notify_all();
+        },
+        &owner);
+    Station::FireEvent("GIO", 0, 4);
+    std::unique_lock<std::mutex> lock(owner.mutex);
+    ASSERT_TRUE(owner.cv.wait_for(lock, std::chrono::seconds(20), [&] { return owner.entered; }));
+    Station::Reset();
+    owner.go = true;
+    owner.cv.notify_all();
+    ASSERT_TRUE(owner.cv.wait_for(lock, std::chrono::seconds(20), [&] { return owner.deleted; }));
+    lock.unlock();
+    // The parked board is released (and its threads joined) by the next load.
+    Load("[GIO]\n");
+    EXPECT_TRUE(Station::HasModule("GIO", 0));
+}
+
 TEST_F(IoTest, DecisionQueuesReleaseOnTheControllersClock) {
     Load("[TRX]\nCh1.Param.16384 = 0\n[USB]\n");
     CICapMod* trx = Open("TRX");

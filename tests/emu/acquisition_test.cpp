@@ -34,14 +34,9 @@ protected:
         ASSERT_EQ(emu.Initialize(), 1);
         ASSERT_EQ(emu.Create(offsetX, offsetY, width, height, 8, buffers, 5000), 1) << emu.GetLastErrorMsg();
     }
-
-    // Ring buffer index of a delivered image (one camera, 8 bits).
-    static long BufferIndex(CIGrabEmu& emu, const unsigned char* image) {
-        const auto* ring = static_cast<const unsigned char*>(emu.GetFramePtr(0));
-        return static_cast<long>((image - ring) / static_cast<long>(emu.GetImageSizeInBytes()));
-    }
 };
 
+// Ring buffer indexes of the first deliveries (one camera, 8 bits).
 std::vector<long> Indexes(CIGrabEmu& emu, const std::vector<Delivery>& deliveries, std::size_t count) {
     std::vector<long> out;
     const auto* ring = static_cast<const unsigned char*>(emu.GetFramePtr(0));

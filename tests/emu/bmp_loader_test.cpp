@@ -382,14 +382,6 @@ TEST_F(BmpLoader, MalformedFilesAreRefused) {
     EXPECT_EQ(LoadBmpFile(dir_.c_str(), *target, nullptr, nullptr), 0);  // a folder
 }
 
-TEST_F(BmpLoader, OnlyValidTargetsAreMade) {
-    EXPECT_NE(Target(8, 8, 8), nullptr);
-    EXPECT_NE(Target(8, 8, 16), nullptr);
-    EXPECT_EQ(Target(8, 8, 12), nullptr);   // no such DIB depth
-    EXPECT_EQ(Target(0, 8, 8), nullptr);
-    EXPECT_EQ(Target(1 << 20, 1 << 12, 32), nullptr);  // larger than any frame
-}
-
 // The public BMP suite: valid (g), questionable (q) and bad (b) files, read
 // from the shared folder next to the repository. Uncompressed valid files
 // with a 40-byte header must load; every other file loads or is refused, and

@@ -26,7 +26,9 @@ TEST(Factory, KeywordsThatAskForTheEmulatorOrNameUndrivenHardwareYieldTheEmulato
         EXPECT_EQ(grab->GetGrabType(), IGRAB_EMULATOR) << text;
         // The first eight bytes are cleared; the rest of the buffer is left alone.
         for (int i = 0; i < 8; ++i) EXPECT_EQ(kw.buf[i], '\0') << text << " byte " << i;
-        if (std::strlen(text) < 8) EXPECT_EQ(kw.buf[9], 'x') << text;
+        if (std::strlen(text) < 8) {
+            EXPECT_EQ(kw.buf[9], 'x') << text;
+        }
         EXPECT_EQ(KiruGrabDelete(grab), 1);
     }
 }

@@ -4,8 +4,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -61,7 +61,7 @@ Bytes Pattern(std::size_t n, std::uint32_t seed) {
     return b;
 }
 
-// Compares pixels of one byte; -1 marks a pixel the transform must not write.
+// Compares pixels of one byte; -1 marks a pixel left out of the comparison.
 void ExpectWritten(const unsigned char* got, const std::vector<int>& want) {
     for (std::size_t i = 0; i < want.size(); ++i)
         if (want[i] >= 0) {
@@ -183,16 +183,20 @@ TEST(ApplyImageTransform, MirrorBeforeAQuarterTurnWorksOnTheUnturnedFrame) {
 TEST(ApplyImageTransform, HalfTurnIsAboutTheIntegerCentre) {
     TransformGrab grab;
     grab.SetRotateTransform(180);
-    // Even width: the turn about x = 2 leaves output column 0 unwritten.
+    // Even width: the turn about x = 2 does not reach output column 0.
     grab.AdoptGeometry(4, 3, 1);
     Bytes image = {1, 2, 3, 4, 11, 12, 13, 14, 21, 22, 23, 24};
     ExpectWritten(grab.ApplyImageTransform(image.data(), 0), {-1, 24, 23, 22, -1, 14, 13, 12, -1, 4, 3, 2});
-    // Flip then a half turn of odd sizes is a mirror, left in the client's buffer.
-    grab.AdoptGeometry(3, 3, 1);
+    // After a flip the turn writes into the client's buffer, where the
+    // column it does not reach keeps the client's pixels.
     grab.SetImgTransform(IFW_TRANSFORM_FLIP);
+    EXPECT_EQ(grab.ApplyImageTransform(image.data(), 0), image.data());
+    EXPECT_EQ(image, (Bytes{1, 4, 3, 2, 11, 14, 13, 12, 21, 24, 23, 22}));
+    // With odd sizes the turn reaches every pixel: flip and half turn mirror.
+    grab.AdoptGeometry(3, 3, 1);
     image = {1, 2, 3, 4, 5, 6, 7, 8, 9};
     EXPECT_EQ(grab.ApplyImageTransform(image.data(), 0), image.data());
-    EXPECT_EQ(Bytes(image.begin(), image.begin() + 9), (Bytes{3, 2, 1, 6, 5, 4, 9, 8, 7}));
+    EXPECT_EQ(image, (Bytes{3, 2, 1, 6, 5, 4, 9, 8, 7}));
 }
 
 // A 5 x 5 frame (10 * y + x + 1) turned 45 degrees clockwise, sampled by
@@ -209,7 +213,9 @@ TEST(ApplyImageTransform, AnyAngleSamplesTheNearestPixelOfEveryChannel) {
         grab.AdoptGeometry(5, 5, bpp);
         grab.SetRotateTransform(45);
         // Channels differ from each other so that a mixed pixel shows.
-        auto pixel = [](int v, ULONG ch) { return static_cast<std::uint8_t>(ch == 0 ? v : ch == 1 ? 255 - v : v ^ (0x40 * ch)); };
+        auto pixel = [](int v, ULONG ch) {
+            return static_cast<std::uint8_t>(ch == 0 ? v : ch == 1 ? 255 - v : v ^ (0x40 * ch));
+        };
         Bytes image(25 * bpp);
         for (int y = 0; y < 5; ++y)
             for (int x = 0; x < 5; ++x)
@@ -218,7 +224,8 @@ TEST(ApplyImageTransform, AnyAngleSamplesTheNearestPixelOfEveryChannel) {
         for (std::size_t i = 0; i < kClockwise45.size(); ++i) {
             if (kClockwise45[i] < 0) continue;
             for (ULONG ch = 0; ch < bpp; ++ch)
-                EXPECT_EQ(out[i * bpp + ch], pixel(kClockwise45[i], ch)) << bpp << "-byte pixel " << i << " channel " << ch;
+                EXPECT_EQ(out[i * bpp + ch], pixel(kClockwise45[i], ch))
+                    << bpp << "-byte pixel " << i << " channel " << ch;
         }
     }
 }
@@ -234,7 +241,8 @@ TEST(ApplyImageTransform, TilesAreLaidOutAsAMosaic) {
         for (std::size_t t = 0; t < 2; ++t)
             for (std::size_t j = 0; j < 2; ++j)
                 for (std::size_t r = 0; r < 32; ++r)
-                    ASSERT_EQ(0, std::memcmp(mosaic + (t * 32 + r) * 64 + j * 32, &frames[(t * 2 + j) * frame + r * 32], 32))
+                    ASSERT_EQ(
+                        0, std::memcmp(mosaic + (t * 32 + r) * 64 + j * 32, &frames[(t * 2 + j) * frame + r * 32], 32))
                         << "tile " << t << "," << j << " row " << r;
     };
     Bytes dst(4 * frame);
@@ -299,47 +307,66 @@ struct Size {
 };
 const Size kSizes[] = {{1, 1}, {2, 3}, {3, 2}, {5, 4}, {4, 5}, {6, 6}, {7, 7}, {33, 17}, {16, 40}, {64, 64}};
 
+// Runs a check with the processor-extension variants of the kernels and
+// again with the plain code; both must write the same bytes.
+template <class Check>
+void WithAndWithoutCpuExtensions(Check check) {
+    for (bool allow : {true, false}) {
+        SCOPED_TRACE(allow ? "with processor extensions" : "plain code");
+        kiru::img::AllowCpuExtensions(allow);
+        check();
+    }
+    kiru::img::AllowCpuExtensions(true);
+}
+
 TEST(RotationKernels, FastPathsMatchTheGeneralRotationByteForByte) {
     using namespace kiru::img;
-    for (unsigned px = 1; px <= 4; ++px)
-        for (const Size& sz : kSizes) {
-            const Bytes src = Pattern(sz.w * sz.h * px, static_cast<std::uint32_t>(sz.w * 131 + sz.h + px));
-            for (unsigned deg : {90u, 180u, 270u}) {
-                // Both outputs start from the same bytes, so unwritten pixels compare too.
-                Bytes fast(src.size(), 0xA5), general(src.size(), 0xA5);
-                if (deg == 90) RotateQuarterCcw(src.data(), sz.w, sz.h, fast.data(), px);
-                if (deg == 180) RotateHalf(src.data(), sz.w, sz.h, fast.data(), px);
-                if (deg == 270) RotateQuarterCw(src.data(), sz.w, sz.h, fast.data(), px);
-                RotateGeneral(src.data(), sz.w, sz.h, general.data(), px, PlaceRotation(deg, sz.w, sz.h));
-                EXPECT_EQ(fast, general) << deg << " degrees, " << sz.w << "x" << sz.h << ", " << px << " bytes";
-                EXPECT_EQ(general, ReferenceRotate(src, sz.w, sz.h, px, deg, Bytes(src.size(), 0xA5)))
-                    << deg << " degrees, " << sz.w << "x" << sz.h << ", " << px << " bytes";
+    WithAndWithoutCpuExtensions([] {
+        for (unsigned px = 1; px <= 4; ++px)
+            for (const Size& sz : kSizes) {
+                const Bytes src = Pattern(sz.w * sz.h * px, static_cast<std::uint32_t>(sz.w * 131 + sz.h + px));
+                for (unsigned deg : {90u, 180u, 270u}) {
+                    // Both outputs start from the same bytes, so unwritten pixels compare too.
+                    Bytes fast(src.size(), 0xA5), general(src.size(), 0xA5);
+                    if (deg == 90) RotateQuarterCcw(src.data(), sz.w, sz.h, fast.data(), px);
+                    if (deg == 180) RotateHalf(src.data(), sz.w, sz.h, fast.data(), px);
+                    if (deg == 270) RotateQuarterCw(src.data(), sz.w, sz.h, fast.data(), px);
+                    RotateGeneral(src.data(), sz.w, sz.h, general.data(), px, PlaceRotation(deg, sz.w, sz.h));
+                    EXPECT_EQ(fast, general) << deg << " degrees, " << sz.w << "x" << sz.h << ", " << px << " bytes";
+                    EXPECT_EQ(general, ReferenceRotate(src, sz.w, sz.h, px, deg, Bytes(src.size(), 0xA5)))
+                        << deg << " degrees, " << sz.w << "x" << sz.h << ", " << px << " bytes";
+                }
             }
-        }
+    });
 }
 
 TEST(RotationKernels, AnyAngleMatchesThePixelByPixelMapping) {
     using namespace kiru::img;
-    for (unsigned px : {1u, 3u, 4u})
-        for (const Size& sz : kSizes)
-            for (unsigned deg : {17u, 45u, 100u, 135u, 200u, 250u, 315u, 359u}) {
-                const Bytes src = Pattern(sz.w * sz.h * px, deg + static_cast<std::uint32_t>(sz.w));
-                Bytes got(src.size(), 0x5A);
-                RotateBlock(src.data(), sz.w, sz.h, got.data(), px, deg);
-                EXPECT_EQ(got, ReferenceRotate(src, sz.w, sz.h, px, deg, Bytes(src.size(), 0x5A)))
-                    << deg << " degrees, " << sz.w << "x" << sz.h << ", " << px << " bytes";
-            }
+    WithAndWithoutCpuExtensions([] {
+        for (unsigned px = 1; px <= 4; ++px)
+            for (const Size& sz : kSizes)
+                for (unsigned deg : {17u, 45u, 100u, 135u, 200u, 250u, 315u, 359u}) {
+                    const Bytes src = Pattern(sz.w * sz.h * px, deg + static_cast<std::uint32_t>(sz.w));
+                    Bytes got(src.size(), 0x5A);
+                    RotateBlock(src.data(), sz.w, sz.h, got.data(), px, deg);
+                    EXPECT_EQ(got, ReferenceRotate(src, sz.w, sz.h, px, deg, Bytes(src.size(), 0x5A)))
+                        << deg << " degrees, " << sz.w << "x" << sz.h << ", " << px << " bytes";
+                }
+    });
 }
 
 TEST(MirrorKernel, EveryRowLengthAndPixelSize) {
-    for (unsigned px = 1; px <= 4; ++px)
-        for (std::size_t n = 0; n <= 20; ++n) {
-            const Bytes src = Pattern(n * px, static_cast<std::uint32_t>(n + 10 * px));
-            Bytes got(n * px), want(n * px);
-            kiru::img::MirrorRow(src.data(), got.data(), n, px);
-            for (std::size_t i = 0; i < n; ++i) std::memcpy(&want[i * px], &src[(n - 1 - i) * px], px);
-            EXPECT_EQ(got, want) << n << " pixels of " << px << " bytes";
-        }
+    WithAndWithoutCpuExtensions([] {
+        for (unsigned px = 1; px <= 4; ++px)
+            for (std::size_t n = 0; n <= 40; ++n) {
+                // The row sits between guard bytes that must survive.
+                const Bytes src = Pattern(n * px + 2, static_cast<std::uint32_t>(n + 10 * px));
+                Bytes got(n * px + 2, 0xEE), want(n * px + 2, 0xEE);
+                kiru::img::MirrorRow(src.data() + 1, got.data() + 1, n, px);
+                for (std::size_t i = 0; i < n; ++i) std::memcpy(&want[1 + i * px], &src[1 + (n - 1 - i) * px], px);
+                EXPECT_EQ(got, want) << n << " pixels of " << px << " bytes";
+            }
+    });
     // Pixels of any other size are not written.
     Bytes src(10, 1), dst(10, 0);
     kiru::img::MirrorImage(src.data(), dst.data(), 2, 1, 5);

