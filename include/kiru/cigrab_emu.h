@@ -131,6 +131,7 @@ private:
     int IsBufferLocked(unsigned int index);
     bool ThreadsRun() const;
     void CopyCompositeToRing(ULONG index);
+    void CopyDibToPlane(unsigned char* dest);
 
     static DWORD ProducerThreadMain(void* self);
     static DWORD CallbackThreadMain(void* self);

@@ -37,8 +37,9 @@ HGRAB CICamera::Grab(ULONG flags, void** buffers, ULONG count, LONG mode, ULONG,
 
 int CICamera::GrabWaitFrame(HGRAB handle, void** address, LONG, ULONG timeoutMs, ULONG lockFrame, ULONG* count,
                             void*, GRAB_EXT_ATTR* ext) {
+    std::shared_ptr<SimGrab> grab;  // outlives the lock: it may be the last reference
     std::unique_lock<std::mutex> lock(m_sim->mutex);
-    std::shared_ptr<SimGrab> grab = m_sim->FindGrab(handle);
+    grab = m_sim->FindGrab(handle);
     if (!grab || grab->Channel() != m_state) return -2;
     return grab->Wait(lock, timeoutMs, lockFrame != 0, address, count, ext);
 }

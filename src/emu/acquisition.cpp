@@ -161,7 +161,7 @@ unsigned char* CIGrabEmu::GrabSimplified(int) {
     for (long p = 0; p < planes; ++p, dest += imageSize) {
         const char* file = PickFile(static_cast<int>(p));
         if (file != nullptr && LoadBitmapFromFile(file, &m_bitmapInfo)) {
-            std::memcpy(dest, m_dibBits, std::min(imageSize, m_destDib->SizeBytes()));
+            CopyDibToPlane(dest);
             if (p == m_clientActiveCamera) kiru::os::CopyCut(m_currentFileName, file);
         } else {
             WriteFillPattern(dest);
@@ -169,6 +169,21 @@ unsigned char* CIGrabEmu::GrabSimplified(int) {
     }
     ++m_grabCounter;
     return m_compositeTable != nullptr ? m_compositeTable[0] : m_composite;
+}
+
+// The bitmap's rows are padded to 4 bytes; the frame's rows are not. When the
+// two agree the plane is one copy, otherwise it is copied row by row so that
+// odd row lengths do not shear the image.
+void CIGrabEmu::CopyDibToPlane(unsigned char* dest) {
+    const std::size_t frameRow = m_widthByteCount;
+    const std::size_t dibRow = m_destDib->RowBytes();
+    const std::size_t rows = std::min<std::size_t>(m_height, m_destDib->SizeBytes() / (dibRow ? dibRow : 1));
+    if (dibRow == frameRow) {
+        std::memcpy(dest, m_dibBits, std::min<std::size_t>(m_imageSizeBytes, m_destDib->SizeBytes()));
+        return;
+    }
+    const std::size_t row = std::min(frameRow, dibRow);
+    for (std::size_t r = 0; r < rows; ++r) std::memcpy(dest + r * frameRow, m_dibBits + r * dibRow, row);
 }
 
 // Crops the composite into ring buffer `index`: AOI rows of every plane, the

@@ -163,6 +163,31 @@ TEST_F(ImageStore, FirstFileGivesTheSizeAndOddWidthsKeepTheirStride) {
     EXPECT_EQ(chosen.GetHeight(), 480u);
 }
 
+TEST_F(ImageStore, ChosenWidthsWithOddRowLengthsAreNotSheared) {
+    // 322 pixels of 3 bytes: 966-byte frame rows against 968-byte bitmap rows.
+    BmpSpec spec;
+    spec.width = 322;
+    spec.height = 20;
+    spec.bits = 24;
+    // Columns differ, rows are alike: after the stretch every frame row must
+    // still equal the first one.
+    auto value = [](int x, int) { return std::uint32_t((x * 5) & 0xFF) * 0x010101u; };
+    ASSERT_TRUE(kiru_test::WriteBmp(images_ + "/odd.bmp", spec, value));
+
+    CIGrabEmu emu(IGEMU_FILE_STORE_FILES);
+    emu.SetWidth(322);
+    emu.SetHeight(20);
+    std::string path = images_;
+    emu.EmulateFromNewImagePath(&path[0], 0, 0);
+    ASSERT_EQ(emu.Initialize(), 1);
+    ASSERT_EQ(emu.Create(0, 0, 322, 20, kBits24, 5, 5000), 1) << emu.GetLastErrorMsg();
+    const unsigned char* frame = emu.GrabSimplified(0);
+    for (int y = 1; y < 20; ++y) {
+        ASSERT_EQ(std::memcmp(frame + std::size_t(y) * 966, frame, 966), 0) << "row " << y;
+    }
+    EXPECT_EQ(frame[3 * 10], value(10, 0) & 0xFF);
+}
+
 TEST_F(ImageStore, WithoutConformAnyFileOfAnotherSizeOrDepthIsLeftOut) {
     BmpSpec spec;
     spec.width = 32;

@@ -15,7 +15,11 @@ SimGrab::SimGrab(SimModule* module, SimChannel* channel, ULONG flags, std::vecto
       m_meta(m_buffers.size()),
       m_armed((flags & 0x80) != 0) {}
 
-SimGrab::~SimGrab() { Stop(); }
+// Grabs are stopped (SimModule::StopGrab, Shutdown) before their last
+// reference goes, which may be dropped under the module mutex.
+SimGrab::~SimGrab() {
+    if (m_thread.joinable()) m_thread.join();
+}
 
 void SimGrab::Start() { m_thread = std::thread([this] { Run(); }); }
 
