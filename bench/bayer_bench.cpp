@@ -70,7 +70,9 @@ public:
             const std::size_t slash = name.find('/');
             if (slash == std::string::npos) continue;
             const std::string kernel = name.substr(0, slash);
-            const std::string format = name.substr(slash + 1, name.find('/', slash + 1) - slash - 1);
+            // "bayer/bgr24/gains_median" -> "bgr24"; repeated runs compare like with like (mean, median, ...).
+            const std::string format = name.substr(slash + 1, name.find_first_of("/_", slash + 1) - slash - 1) +
+                                       "/" + run.aggregate_name;
             const double time = run.GetAdjustedCPUTime();
             if (kernel == "memcpy") memcpyTime_[format] = time;
             const auto base = memcpyTime_.find(format);

@@ -87,7 +87,7 @@ protected:
 private:
     CICamera(const CICamera&) = delete;
     CICamera& operator=(const CICamera&) = delete;
-    std::vector<HGRAB> m_grabs;  // grabs started through this object
+    std::vector<HGRAB> m_grabs;  // grabs started through this object (under the module mutex)
 };
 
 // Channel of an I/O controller with a decision queue. Decisions queued

@@ -14,7 +14,12 @@ using kiru::sim::TraceLine;
 
 CICamera::~CICamera() {
     // Grabs started through this object end with it.
-    for (HGRAB grab : std::vector<HGRAB>(m_grabs)) GrabStop(grab);
+    std::vector<HGRAB> grabs;
+    {
+        std::lock_guard<std::mutex> lock(m_sim->mutex);
+        grabs = m_grabs;
+    }
+    for (HGRAB grab : grabs) GrabStop(grab);
     kiru::sim::ReleaseModule(m_sim);
 }
 
@@ -22,16 +27,14 @@ HGRAB CICamera::Grab(ULONG flags, void** buffers, ULONG count, LONG mode, ULONG,
     if (!buffers || count == 0 || count > 4096) return nullptr;
     std::vector<void*> list(buffers, buffers + count);
     if (std::find(list.begin(), list.end(), nullptr) != list.end()) return nullptr;
-    std::shared_ptr<SimGrab> grab;
-    {
-        std::lock_guard<std::mutex> lock(m_sim->mutex);
-        if (!m_state->reachable || !m_state->CanGrab()) return nullptr;
-        grab = std::make_shared<SimGrab>(m_sim.get(), m_state, flags, std::move(list));
-        m_state->grabs.push_back(grab);
-        (TraceLine(m_sim->ChannelTag(m_channel), "Grab") << flags << count << mode).Commit();
-    }
-    grab->Start();
+    std::lock_guard<std::mutex> lock(m_sim->mutex);
+    if (!m_state->reachable || !m_state->CanGrab()) return nullptr;
+    auto grab = std::make_shared<SimGrab>(m_sim.get(), m_state, flags, std::move(list));
+    m_state->grabs.push_back(grab);
     m_grabs.push_back(grab->Handle());
+    (TraceLine(m_sim->ChannelTag(m_channel), "Grab") << flags << count << mode).Commit();
+    // Started under the mutex, so that a GrabStop always finds a running producer.
+    grab->Start();
     return grab->Handle();
 }
 
@@ -63,6 +66,7 @@ int CICamera::GrabStop(HGRAB handle) {
     }
     for (auto& g : stopping) {
         m_sim->StopGrab(g);
+        std::lock_guard<std::mutex> lock(m_sim->mutex);
         m_grabs.erase(std::remove(m_grabs.begin(), m_grabs.end(), g->Handle()), m_grabs.end());
     }
     return 1;

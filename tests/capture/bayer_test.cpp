@@ -72,7 +72,10 @@ TEST(BayerTest, MissingColoursAreMeansOfTheirNeighboursWithMirroredBorders) {
     };
     std::vector<std::uint8_t> out(16 * 3);
     ASSERT_EQ(OrxBayerFilterConvert(0, ORV_BAYER_RG, out.data(), raw, 4, 4, 5, nullptr), 1);
-    auto pixel = [&](int x, int y) { return std::array<int, 3>{out[3 * (y * 4 + x)], out[3 * (y * 4 + x) + 1], out[3 * (y * 4 + x) + 2]}; };
+    auto pixel = [&](int x, int y) {
+        const std::uint8_t* p = &out[3 * (y * 4 + x)];
+        return std::array<int, 3>{p[0], p[1], p[2]};
+    };
     // (1, 1) is blue: green from the four sides, red from the four corners.
     EXPECT_EQ(pixel(1, 1), (std::array<int, 3>{60, (20 + 100 + 50 + 70 + 2) / 4, (10 + 30 + 90 + 110 + 2) / 4}));
     // (2, 1) is green in a blue row: blue from left and right, red from above and below.

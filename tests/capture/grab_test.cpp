@@ -1,6 +1,7 @@
 // Frame delivery: ring order, lost frames, waits and their time-outs,
 // GrabStop, triggers, synchronized starts, unreachable cameras and
 // per-frame interrupt objects.
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <memory>
@@ -10,6 +11,7 @@
 #include "capture/orv.h"
 #include "platform/kernel.h"
 #include "station_fixture.h"
+#include "support/bmp_writer.h"
 
 using kiru::sim::Station;
 using kiru::test::WaitUntil;
@@ -133,7 +135,8 @@ TEST_F(GrabTest, WaitsTimeOutAndGrabStopWakesAWaiter) {
     EXPECT_GE(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(30));
 
     int result = 0;
-    std::thread waiter([&] { result = camera->GrabWaitFrame(grab, &address, -1, INFINITE, 1, nullptr, nullptr, nullptr); });
+    std::thread waiter(
+        [&] { result = camera->GrabWaitFrame(grab, &address, -1, INFINITE, 1, nullptr, nullptr, nullptr); });
     ASSERT_EQ(camera->GrabStop(grab), 1);
     waiter.join();
     EXPECT_EQ(result, -2);
@@ -262,11 +265,61 @@ TEST_F(GrabTest, GrabStatisticsAreFoundThroughAnyModule) {
     EXPECT_EQ(first->GetGrabStats(grab, &stats), 0);
 }
 
+TEST_F(GrabTest, GrabsStartAndStopFromTwoThreadsAtOnce) {
+    Open("FrameRate = 2000\n");
+    std::atomic<bool> running{true};
+    std::thread acquisition([&] {
+        for (int i = 0; i < 200; ++i) {
+            HGRAB grab = Start();
+            if (!grab) continue;
+            void* address;
+            const int index = camera->GrabWaitFrame(grab, &address, -1, 1, 1, nullptr, nullptr, nullptr);
+            if (index >= 0) camera->GrabRelease(grab, index);
+            camera->GrabStop(grab);
+        }
+        running = false;
+    });
+    while (running) camera->GrabStop(nullptr);  // a client stopping everything meanwhile
+    acquisition.join();
+    EXPECT_EQ(Station::ActiveGrabs("GEV", 0, 0), 0u);
+}
+
 TEST_F(GrabTest, DeletingTheModuleEndsItsGrabs) {
     Open("FrameRate = 1000\n");
     ASSERT_NE(Start(), nullptr);
     module.reset();
     EXPECT_EQ(Station::ActiveGrabs("GEV", 0, 0), 0u);
+}
+
+TEST_F(GrabTest, CamerasCanShowABitmapFile) {
+    const std::string path = ::testing::TempDir() + "station_frame.bmp";
+    kiru_test::BmpSpec spec;
+    spec.width = 3;
+    spec.height = 2;
+    spec.bits = 24;
+    ASSERT_TRUE(kiru_test::WriteBmp(path, spec, [](int x, int y) { return 0x102030u * (1 + x + 3 * y); }));
+    Load("[GEV]\nWidth = 4\nHeight = 2\nBytesPerPixel = 4\nBitsPerPixel = 32\nColorFormat = 4\nImage = " + path +
+         "\nParam.9 = 1\nParam.10 = 0\n");
+    std::unique_ptr<CICapMod> gev(OrxCreateCaptureModule("GEV", 0, nullptr));
+    CICamera* cam = gev->GetCam(0);
+    std::vector<unsigned char> frame(4 * 2 * 4, 0xEE);
+    void* address = frame.data();
+    HGRAB grab = cam->Grab(1, &address, 1, -1);
+    cam->SetAcqParam(13, 0.0, 0);
+    ASSERT_EQ(cam->GrabWaitFrame(grab, &address, -1, kLongWaitMs, 1, nullptr, nullptr, nullptr), 0);
+    // Pixel (x, y) is blue, green, red, 0 of the file's pixel (x mod 3, y); the file repeats.
+    auto expect = [&](int x, int y, unsigned colour) {
+        const unsigned char* p = &frame[(y * 4 + x) * 4];
+        EXPECT_EQ(p[0], colour & 0xFF) << x << "," << y;
+        EXPECT_EQ(p[1], (colour >> 8) & 0xFF) << x << "," << y;
+        EXPECT_EQ(p[2], (colour >> 16) & 0xFF) << x << "," << y;
+        EXPECT_EQ(p[3], 0) << x << "," << y;
+    };
+    expect(0, 0, 0x102030u);
+    expect(2, 0, 0x102030u * 3);
+    expect(3, 0, 0x102030u);
+    expect(1, 1, 0x102030u * 5);
+    cam->GrabStop(grab);
 }
 
 TEST_F(GrabTest, TheWindowSetsTheFrameSize) {

@@ -120,7 +120,8 @@ TEST_F(LibraryTest, VersionCheckAdapterIndexAndConsoleHandler) {
     // A local interface of this machine, then the station's host adapters in order.
     const ULONG loopback = OrxGetAdapterIndexFromIP(htonl(0x7F000001));
     EXPECT_EQ(loopback, if_nametoindex("lo"));
-    Load("[GEV:0]\nText.0x4014 = 203.0.113.1\n[GEV:1]\nText.0x4014 = 203.0.113.9\n[GEV:2]\nText.0x4014 = 203.0.113.1\n");
+    Load("[GEV:0]\nText.0x4014 = 203.0.113.1\n[GEV:1]\nText.0x4014 = 203.0.113.9\n"
+         "[GEV:2]\nText.0x4014 = 203.0.113.1\n");
     EXPECT_EQ(OrxGetAdapterIndexFromIP(htonl(0xCB007101)), 1u);
     EXPECT_EQ(OrxGetAdapterIndexFromIP(htonl(0xCB007109)), 2u);
     EXPECT_EQ(OrxGetAdapterIndexFromIP(htonl(0xCB007177)), 0u);

@@ -68,6 +68,32 @@ TEST_F(StationFileTest, LoadFileReportsItsPath) {
     EXPECT_EQ(EnumeratedNames(), std::vector<std::string>{"QBM"});
 }
 
+TEST_F(StationFileTest, CommentsQuotesAndNumberForms) {
+    Load("# station\n[GEV]   \nWidth = 0x280 ; hexadecimal\nHeight = 480\t# decimal\n"
+         "Text.67 = \"Marlo TS; #2\"  ; quoted\nText.0x4010 = A#1\nParam.0x4000 = 1.5e3\nparam.22 = -4\n"
+         "CH0.REG.0x0A08 = 7\n");
+    std::unique_ptr<CICapMod> gev(OrxCreateCaptureModule("GEV", 0, nullptr));
+    ORV_CAM_ATTR a{};
+    gev->GetCam(0)->GetAttr(&a, 1);
+    EXPECT_EQ(a.Width, 640u);
+    EXPECT_EQ(a.Height, 480u);
+    std::string text;
+    Station::GetText("GEV", 0, 0, 67, &text);
+    EXPECT_EQ(text, "Marlo TS; #2");
+    Station::GetText("GEV", 0, 0, 0x4010, &text);
+    EXPECT_EQ(text, "A#1");
+    double v = 0;
+    Station::GetParam("GEV", 0, 0, 0x4000, &v);
+    EXPECT_EQ(v, 1500.0);
+    Station::GetParam("GEV", 0, 0, 22, &v);
+    EXPECT_EQ(v, -4.0);
+    EXPECT_EQ(gev->GetCam(0)->ReadReg(0x0A08), 7u);
+    EXPECT_EQ(ParseError("[GEV]\nText.67 = \"open\n"), "bad.ini:2: unterminated quote: 'Text.67 = \"open'");
+    EXPECT_EQ(ParseError("[GEV]\nWidth = 010x\n"), "bad.ini:2: bad value '010x' for Width");
+    EXPECT_EQ(ParseError("[GEV]\nWidth = 4294967296\n"), "bad.ini:2: bad value '4294967296' for Width");
+    EXPECT_EQ(ParseError("[GEV]\nParam.1 = nan\n"), "bad.ini:2: bad value 'nan' for Param.1");
+}
+
 TEST_F(StationFileTest, EnumerationFollowsTheFileAndNamesAreFourBytes) {
     EXPECT_EQ(EnumeratedNames(), std::vector<std::string>{});
     Load("[AB]\n[LXP]\n[QBM:0]\nModuleInfo = 5\n[GEV:1]\n");

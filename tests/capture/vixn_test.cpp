@@ -53,7 +53,8 @@ private:
 // Register work with a conditional, in the manner of an output pulse.
 class RegisterScript : public CVixn {
 public:
-    RegisterScript(CModule* module, ULONG mask, ULONG level) : CVixn(module, 10000.0, 5), m_mask(mask), m_level(level) {}
+    RegisterScript(CModule* module, ULONG mask, ULONG level)
+        : CVixn(module, 10000.0, 5), m_mask(mask), m_level(level) {}
 
     CVixnEle copy{this};
     CVixnEle level{this};
@@ -121,6 +122,7 @@ TEST_F(VixnTest, StepsRunOnTheBoardClockAtTheirTimes) {
     EXPECT_EQ(script.Create(), 0);  // started once
     ASSERT_TRUE(WaitUntil([&] { return script.done.GetBaseVal() == 1.0; }));
     EXPECT_EQ(script.steps.GetBaseVal(), 2.0);
+    EXPECT_GE(script.start.Value(), script.StartMicro());
     std::lock_guard<std::mutex> lock(script.mutex);
     ASSERT_EQ(script.ran.size(), 2u);
     EXPECT_EQ(script.ran[0].first, 'E');

@@ -18,6 +18,7 @@ SimGrab::SimGrab(SimModule* module, SimChannel* channel, ULONG flags, std::vecto
 // Grabs are stopped (SimModule::StopGrab, Shutdown) before their last
 // reference goes, which may be dropped under the module mutex.
 SimGrab::~SimGrab() {
+    std::lock_guard<std::mutex> join(m_joinMutex);
     if (m_thread.joinable()) m_thread.join();
 }
 
@@ -29,6 +30,8 @@ void SimGrab::Stop() {
         m_stopped = true;
         m_cv.notify_all();
     }
+    // Two threads may stop the same grab; one joins, the other waits for it.
+    std::lock_guard<std::mutex> join(m_joinMutex);
     if (m_thread.joinable()) m_thread.join();
 }
 

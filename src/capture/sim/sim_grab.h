@@ -30,7 +30,7 @@ public:
     HGRAB Handle() { return reinterpret_cast<HGRAB>(this); }
     SimChannel* Channel() const { return m_channel; }
 
-    // Starts the producer thread. Not under the module mutex.
+    // Starts the producer thread (which begins by taking the module mutex).
     void Start();
     // Ends the grab: a pending wait returns, the producer is joined. Not
     // under the module mutex and not from the producer thread.
@@ -66,6 +66,7 @@ private:
     std::deque<int> m_filled;
     std::condition_variable m_cv;
     std::thread m_thread;
+    std::mutex m_joinMutex;
     std::size_t m_next = 0;
     ULONG m_frameNumber = 0;
     ULONG m_acquired = 0;

@@ -125,8 +125,21 @@ private:
         if (eq == std::string::npos) return Fail("expected KEY = VALUE: '" + line + "'");
         const std::string key = Trim(line.substr(0, eq));
         std::string value = Trim(line.substr(eq + 1));
-        if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
-            value = value.substr(1, value.size() - 2);
+        if (!value.empty() && value.front() == '"') {
+            // A quoted value keeps everything between its quotes.
+            const std::size_t close = value.find('"', 1);
+            if (close == std::string::npos) return Fail("unterminated quote: '" + line + "'");
+            const std::string rest = Trim(value.substr(close + 1));
+            if (!rest.empty() && rest[0] != ';' && rest[0] != '#') return Fail("text after the quotes: '" + line + "'");
+            value = value.substr(1, close - 1);
+        } else {
+            // ';' or '#' after a blank starts a comment.
+            for (std::size_t i = 1; i < value.size(); ++i) {
+                if ((value[i] == ';' || value[i] == '#') && std::isspace(static_cast<unsigned char>(value[i - 1]))) {
+                    value = Trim(value.substr(0, i));
+                    break;
+                }
+            }
         }
         if (key.empty()) return Fail("empty key");
         m_key = key;
