@@ -4,7 +4,9 @@
 #include <sys/wait.h>
 
 #include <array>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -38,6 +40,14 @@ unsigned Number(const std::string& out, const std::string& key) {
     return static_cast<unsigned>(std::stoul(m[1]));
 }
 
+// Little-endian header fields read from an unaligned byte buffer.
+template <typename T>
+T Field(const char* bytes, std::size_t offset) {
+    T value;
+    std::memcpy(&value, bytes + offset, sizeof value);
+    return value;
+}
+
 class KiruGrabTool : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -65,9 +75,9 @@ TEST_F(KiruGrabTool, PlaysBundledSamplesAndSavesDeliveredFrames) {
         ASSERT_TRUE(f.read(head, sizeof head));
         EXPECT_EQ(head[0], 'B');
         EXPECT_EQ(head[1], 'M');
-        EXPECT_EQ(*reinterpret_cast<int*>(head + 18), 320);
-        EXPECT_EQ(*reinterpret_cast<int*>(head + 22), 240);
-        EXPECT_EQ(*reinterpret_cast<short*>(head + 28), 8);
+        EXPECT_EQ(Field<std::int32_t>(head, 18), 320);
+        EXPECT_EQ(Field<std::int32_t>(head, 22), 240);
+        EXPECT_EQ(Field<std::int16_t>(head, 28), 8);
         ++files;
     }
     EXPECT_EQ(files, delivered);
@@ -80,8 +90,8 @@ TEST_F(KiruGrabTool, RotationTurnsTheReportedGeometry) {
     std::ifstream f(dir_ / "rot" / "frame_00000.bmp", std::ios::binary);
     char head[26];
     ASSERT_TRUE(f.read(head, sizeof head));
-    EXPECT_EQ(*reinterpret_cast<int*>(head + 18), 240);
-    EXPECT_EQ(*reinterpret_cast<int*>(head + 22), 320);
+    EXPECT_EQ(Field<std::int32_t>(head, 18), 240);
+    EXPECT_EQ(Field<std::int32_t>(head, 22), 320);
 }
 
 TEST_F(KiruGrabTool, SoftwareTriggersProduceFrames) {
