@@ -107,6 +107,29 @@ TEST_F(KiruGrabTool, HardwareKeywordWithoutHardwareFallsBackToTheEmulator) {
         << run.out;
 }
 
+TEST_F(KiruGrabTool, StationFileIsUsedForModuleEnumeration) {
+    // A station whose modules have no back-end in the library: the factory
+    // enumerates them and falls back to the emulator.
+    {
+        std::ofstream ini(dir_ / "station.ini");
+        ini << "[XYZ]\nModuleInfo = 1\n[LXP]\nModuleInfo = 2\n";
+    }
+    ToolRun run = RunTool("-q -n 1 --keyword '' --station " + (dir_ / "station.ini").string());
+    ASSERT_EQ(run.status, 0) << run.out;
+    EXPECT_NE(run.out.find("grab type: 3 (emulator)"), std::string::npos) << run.out;
+
+    // A station file with a bad line is named with its line in the message.
+    {
+        std::ofstream ini(dir_ / "bad.ini");
+        ini << "[XYZ]\nnot a key value line\n";
+    }
+    run = RunTool("-q -n 1 --keyword '' --station " + (dir_ / "bad.ini").string());
+    EXPECT_NE(run.out.find((dir_ / "bad.ini").string() + ":2:"), std::string::npos) << run.out;
+
+    run = RunTool("--station " + (dir_ / "missing.ini").string());
+    EXPECT_EQ(run.status, 2) << run.out;
+}
+
 TEST_F(KiruGrabTool, BadArgumentsExitWithStatusTwo) {
     for (const char* args : {"--bogus", "--trigger sometimes", "--rotate 400", "--buffers 1", "--mirror --flip",
                              "--images /no/such/folder"}) {
