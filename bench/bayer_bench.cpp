@@ -4,13 +4,13 @@
 // target for 3-byte output is at most 4.
 #include <benchmark/benchmark.h>
 
+#include "ratio_reporter.h"
+
 #include <cstdint>
 #include <cstring>
-#include <map>
 #include <string>
 #include <vector>
 
-#include <unistd.h>
 
 #include "capture/orx.h"
 
@@ -57,35 +57,6 @@ void Convert(benchmark::State& state, Output out, bool gains) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes));
 }
 
-// Adds the ratio to the memcpy run of the same output format, which is
-// registered first and so reported first.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    explicit RatioReporter(OutputOptions options) : ConsoleReporter(options) {}
-
-    void ReportRuns(const std::vector<Run>& runs) override {
-        std::vector<Run> out = runs;
-        for (Run& run : out) {
-            const std::string name = run.benchmark_name();
-            const std::size_t slash = name.find('/');
-            if (slash == std::string::npos) continue;
-            const std::string kernel = name.substr(0, slash);
-            // "bayer/bgr24/gains_median" -> "bgr24"; repeated runs compare like with like (mean, median, ...).
-            const std::string format = name.substr(slash + 1, name.find_first_of("/_", slash + 1) - slash - 1) +
-                                       "/" + run.aggregate_name;
-            const double time = run.GetAdjustedCPUTime();
-            if (kernel == "memcpy") memcpyTime_[format] = time;
-            const auto base = memcpyTime_.find(format);
-            if (base != memcpyTime_.end() && base->second > 0)
-                run.counters["x_memcpy"] = benchmark::Counter(time / base->second);
-        }
-        ConsoleReporter::ReportRuns(out);
-    }
-
-private:
-    std::map<std::string, double> memcpyTime_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -98,9 +69,11 @@ int main(int argc, char** argv) {
     }
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    RatioReporter reporter(isatty(STDOUT_FILENO) ? benchmark::ConsoleReporter::OO_ColorTabular
-                                                 : benchmark::ConsoleReporter::OO_Tabular);
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
+    // "bayer/bgr24/gains_median" compares with "memcpy/bgr24": the first
+    // part of the format, and like with like among repeated runs.
+    RunWithMemcpyRatios([](const benchmark::BenchmarkReporter::Run& run, std::size_t slash) {
+        const std::string name = run.benchmark_name();
+        return name.substr(slash + 1, name.find_first_of("/_", slash + 1) - slash - 1) + "/" + run.aggregate_name;
+    });
     return 0;
 }

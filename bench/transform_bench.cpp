@@ -3,11 +3,11 @@
 // by the time memcpy took on the same format in this run (processor time,
 // which a busy machine disturbs less than wall-clock time).
 #include <benchmark/benchmark.h>
-#include <unistd.h>
+
+#include "ratio_reporter.h"
 
 #include <cstdint>
 #include <cstring>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -59,32 +59,6 @@ void Run(benchmark::State& state, Kernel kernel, Format f) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * f.Bytes()));
 }
 
-// Adds the ratio to memcpy of the same format. The memcpy run of a format is
-// registered before the kernels of that format, so it is reported first.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    explicit RatioReporter(OutputOptions options) : ConsoleReporter(options) {}
-
-    void ReportRuns(const std::vector<Run>& runs) override {
-        std::vector<Run> out = runs;
-        for (Run& run : out) {
-            const std::string name = run.benchmark_name();
-            const std::size_t slash = name.find('/');
-            if (slash == std::string::npos) continue;
-            const std::string kernel = name.substr(0, slash), format = name.substr(slash + 1);
-            const double time = run.GetAdjustedCPUTime();
-            if (kernel == "memcpy") memcpyTime_[format] = time;
-            const auto base = memcpyTime_.find(format);
-            if (base != memcpyTime_.end() && base->second > 0)
-                run.counters["x_memcpy"] = benchmark::Counter(time / base->second);
-        }
-        ConsoleReporter::ReportRuns(out);
-    }
-
-private:
-    std::map<std::string, double> memcpyTime_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -94,10 +68,6 @@ int main(int argc, char** argv) {
                 ->Unit(benchmark::kMicrosecond);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    // Colour only on a terminal, like the library's own console output.
-    RatioReporter reporter(isatty(STDOUT_FILENO) ? benchmark::ConsoleReporter::OO_ColorTabular
-                                                 : benchmark::ConsoleReporter::OO_Tabular);
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
+    RunWithMemcpyRatios();
     return 0;
 }

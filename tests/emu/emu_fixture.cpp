@@ -1,11 +1,6 @@
 #include "emu_fixture.h"
 
-#include <cerrno>
-#include <climits>
-#include <cstdlib>
 #include <filesystem>
-#include <kiru/cios.h>
-#include <unistd.h>
 
 #include "support/bmp_writer.h"
 
@@ -14,34 +9,17 @@ namespace fs = std::filesystem;
 namespace kiru_test {
 
 void EmuSandbox::SetUp() {
-    char cwd[PATH_MAX];
-    ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
-    savedCwd_ = cwd;
-    if (const char* v = std::getenv("XDG_DATA_HOME")) hadDataHome_ = true, savedDataHome_ = v;
-    if (const char* v = std::getenv("XDG_DATA_DIRS")) hadDataDirs_ = true, savedDataDirs_ = v;
-
-    std::string pattern = (fs::temp_directory_path() / "kiru-emu-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(&pattern[0]), nullptr) << errno;
-    root_ = pattern;
+    root_ = sandbox_.Create("kiru-emu");
+    ASSERT_FALSE(root_.empty());
     userData_ = root_ + "/user-data";
     images_ = root_ + "/images";
     MakeDirs(userData_ + "/Norvale Optics");
     MakeDirs(images_);
     MakeDirs(root_ + "/work");
-    ASSERT_EQ(::setenv("XDG_DATA_HOME", userData_.c_str(), 1), 0);
-    ASSERT_EQ(::setenv("XDG_DATA_DIRS", (root_ + "/shared-data").c_str(), 1), 0);
-    ASSERT_EQ(::chdir((root_ + "/work").c_str()), 0);
-    CiOS::ResetOEMName();
+    ASSERT_TRUE(sandbox_.Enter(userData_, root_ + "/shared-data", root_ + "/work"));
 }
 
-void EmuSandbox::TearDown() {
-    CiOS::ResetOEMName();
-    EXPECT_EQ(::chdir(savedCwd_.c_str()), 0);
-    if (hadDataHome_) ::setenv("XDG_DATA_HOME", savedDataHome_.c_str(), 1); else ::unsetenv("XDG_DATA_HOME");
-    if (hadDataDirs_) ::setenv("XDG_DATA_DIRS", savedDataDirs_.c_str(), 1); else ::unsetenv("XDG_DATA_DIRS");
-    std::error_code ignored;
-    if (!root_.empty()) fs::remove_all(root_, ignored);
-}
+void EmuSandbox::TearDown() { EXPECT_TRUE(sandbox_.Leave()); }
 
 void EmuSandbox::MakeDirs(const std::string& path) { fs::create_directories(path); }
 

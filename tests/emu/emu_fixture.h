@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "support/env_sandbox.h"
+
 namespace kiru_test {
 
 constexpr ULONG kKeepValue = 0xFFFFFFFEu;
@@ -37,9 +39,7 @@ protected:
     std::string images_;    // a folder for the test's images (root_/images)
 
 private:
-    std::string savedCwd_;
-    std::string savedDataHome_, savedDataDirs_;
-    bool hadDataHome_ = false, hadDataDirs_ = false;
+    EnvSandbox sandbox_;
 };
 
 // One delivered frame or trash report.

@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "support/env_sandbox.h"
+
 class OsSandbox : public ::testing::Test {
 protected:
     void SetUp() override;
@@ -26,11 +28,7 @@ protected:
     void WriteOemIni(const std::string& contents) const;
 
 private:
-    std::string savedCwd_;
-    std::string savedDataHome_;
-    std::string savedDataDirs_;
-    bool hadDataHome_ = false;
-    bool hadDataDirs_ = false;
+    kiru_test::EnvSandbox sandbox_;
 };
 
 std::wstring Wide(const std::string& text);
