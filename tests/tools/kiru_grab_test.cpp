@@ -6,10 +6,10 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <string>
 
 namespace fs = std::filesystem;
@@ -35,9 +35,9 @@ ToolRun RunTool(const std::string& args) {
 }
 
 unsigned Number(const std::string& out, const std::string& key) {
-    std::smatch m;
-    if (!std::regex_search(out, m, std::regex(key + ": ([0-9]+)"))) return ~0u;
-    return static_cast<unsigned>(std::stoul(m[1]));
+    const std::size_t at = out.find(key + ": ");
+    if (at == std::string::npos) return ~0u;
+    return static_cast<unsigned>(std::strtoul(out.c_str() + at + key.size() + 2, nullptr, 10));
 }
 
 // Little-endian header fields read from an unaligned byte buffer.
