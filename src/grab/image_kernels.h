@@ -10,7 +10,7 @@
 #include <cstdint>
 
 // On x86-64 with GCC or Clang some kernels have variants for instruction-set
-// extensions (SSSE3, AVX2), compiled for them alone and chosen at run time.
+// extensions (SSSE3, AVX2, AVX-512), compiled for them alone and chosen at run time.
 #if defined(__GNUC__) && defined(__x86_64__)
 #define KIRU_IMG_X86_DISPATCH 1
 #else
@@ -25,6 +25,7 @@ namespace kiru::img {
 void AllowCpuExtensions(bool allow);
 bool HasSsse3();
 bool HasAvx2();
+bool HasAvx512Vbmi();  // with AVX-512 F and BW
 
 // Reverses the order of the pixels of each row. Pixels of 1 to 4 bytes keep
 // their byte order; any other pixel size writes nothing.

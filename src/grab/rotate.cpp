@@ -4,8 +4,10 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 #include "grab/image_kernels.h"
+#include "grab/rotate_sampling.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -18,21 +20,15 @@ namespace kiru::img {
 
 namespace {
 
+using namespace sampling;
+
 template <unsigned PX>
 inline void CopyPixel(std::uint8_t* dst, const std::uint8_t* src) {
     std::memcpy(dst, src, PX);
 }
 
 // ---------------------------------------------------------------------------
-// Any angle
-//
-// Source positions are stepped along an output row in 32.32 fixed point: the
-// position of each row start is computed afresh in floating point, and only
-// the per-pixel increments are fixed point, so errors do not accumulate down
-// the image. Exact angles give exact values (all multiples of 1/2).
-
-constexpr int kFracBits = 32;
-constexpr std::int64_t kOne = std::int64_t(1) << kFracBits;
+// Any angle (exact angles give exact positions, all multiples of 1/2)
 
 std::int64_t ToFixed(double v) { return static_cast<std::int64_t>(std::floor(std::ldexp(v, kFracBits))); }
 
@@ -60,32 +56,52 @@ void ClipSpan(std::int64_t f0, std::int64_t d, std::int64_t low, std::int64_t hi
     }
 }
 
-// The sample index of a fixed-point position t = x + 0.5 known to lie in
-// (-1, size): (int)t truncates towards zero, so (-1, 0) gives 0.
-inline std::size_t SampleIndex(std::int64_t t) {
-    return static_cast<std::size_t>(std::max<std::int64_t>(t, 0) >> kFracBits);
-}
-
 // The output is walked in tiles (a band of rows cut into column strips) so
 // that the source lines one tile samples stay cached from one row to the
-// next, also when the source stride is a power of two. A tile spans about
-// strip * |sin| + band * |cos| source rows; each term is kept near
-// kTileSourceRows.
+// next. A tile spans about strip * |sin| + band * |cos| source rows; each term
+// is kept near kTileSourceRows. With a power-of-two stride far fewer source
+// rows stay cached at once (their lines compete for the same cache sets), so
+// such sources are first copied with a padded stride (PaddedSource).
 constexpr std::size_t kMaxTile = 256;
-constexpr double kTileSourceRows = 24.0;
+constexpr double kTileSourceRows = 128.0;
 
-// A multiple of 4, so that the vector loops rarely leave a remainder.
+// A multiple of 8, so that the vector loops rarely leave a remainder.
 std::size_t TileSide(double slope) {
     const double side = kTileSourceRows / std::max(std::fabs(slope), 1e-9);
     if (side >= static_cast<double>(kMaxTile)) return kMaxTile;
-    return std::max<std::size_t>(16, static_cast<std::size_t>(side) & ~std::size_t(3));
+    return std::max<std::size_t>(16, static_cast<std::size_t>(side) & ~std::size_t(7));
 }
 
-struct RowStart {
-    std::int64_t fx, fy;    // fixed-point sample position of output X = 0
-    std::int64_t lo, hi;    // output X whose sample lies inside the source
-    std::int64_t mlo, mhi;  // the part of [lo, hi) where neither coordinate is negative
+// A copy of the source with rows an odd number of cache lines apart (so that
+// consecutive rows fall in different cache sets) and optional margins around
+// it. The buffer is kept per thread: acquisition threads rotate every frame,
+// and a fresh allocation each time would cost more page faults than the copy.
+class PaddedSource {
+public:
+    struct Margins {
+        std::size_t left, top, right, bottom;
+    };
+
+    // Returns the first source pixel in the copy; the copy's stride is stride().
+    const std::uint8_t* Copy(const std::uint8_t* src, std::size_t rowBytes, std::size_t rows, const Margins& m) {
+        const std::size_t lines = (m.left + rowBytes + m.right + 63) / 64;
+        stride_ = (lines | 1) * 64;
+        const std::size_t size = stride_ * (m.top + rows + m.bottom);
+        if (buffer_.size() < size) buffer_.resize(size);
+        std::uint8_t* first = buffer_.data() + m.top * stride_ + m.left;
+        for (std::size_t y = 0; y < rows; ++y) std::memcpy(first + y * stride_, src + y * rowBytes, rowBytes);
+        return first;
+    }
+    std::size_t stride() const { return stride_; }
+
+private:
+    std::vector<std::uint8_t> buffer_;
+    std::size_t stride_ = 0;
 };
+
+// Rows 512 bytes apart or a multiple of that share cache sets every 8 rows
+// or sooner.
+bool HasConflictingStride(std::size_t rowBytes) { return rowBytes % 512 == 0; }
 
 struct GeneralSetup {
     std::int64_t stepX, stepY;  // source step per output pixel along a row
@@ -129,59 +145,13 @@ void StartRows(const GeneralSetup& g, const RotationPlacement& pl, std::size_t y
     }
 }
 
-// The runs of one row within a strip: [a, b) and [d, e) may hold negative
-// coordinates and clamp them, [b, d) needs no clamp.
-struct StripRuns {
-    std::int64_t a, b, d, e;
-};
-
-inline StripRuns RunsInStrip(const RowStart& row, std::int64_t stripLo, std::int64_t stripHi) {
-    StripRuns runs;
-    runs.a = std::max(row.lo, stripLo);
-    runs.b = std::min(std::max(row.mlo, runs.a), stripHi);
-    runs.e = std::min(row.hi, stripHi);
-    runs.d = std::max(std::min(row.mhi, runs.e), runs.b);
-    return runs;
-}
-
-// Samples output pixels [lo, hi) of one row.
-template <unsigned PX, bool Clamp>
-inline void SampleRun(const std::uint8_t* src, std::size_t srcStride, std::uint8_t* out, std::int64_t lo,
-                      std::int64_t hi, std::int64_t fx, std::int64_t fy, std::int64_t stepX, std::int64_t stepY) {
-    for (std::int64_t X = lo; X < hi; ++X, fx += stepX, fy += stepY) {
-        const std::size_t ix = Clamp ? SampleIndex(fx) : static_cast<std::size_t>(fx >> kFracBits);
-        const std::size_t iy = Clamp ? SampleIndex(fy) : static_cast<std::size_t>(fy >> kFracBits);
-        CopyPixel<PX>(out + X * PX, src + iy * srcStride + ix * PX);
-    }
-}
-
-struct Band {
-    const std::uint8_t* src;
-    std::size_t srcStride;
-    std::uint8_t* dst;  // first row of the band
-    std::size_t dstStride, dstWidth;
-    const RowStart* rows;
-    std::size_t rowCount;
-    std::int64_t stepX, stepY;
-    std::size_t strip;
-};
-
 template <unsigned PX>
 void SampleBand(const Band& b) {
     for (std::size_t x0 = 0; x0 < b.dstWidth; x0 += b.strip) {
         const std::int64_t stripLo = static_cast<std::int64_t>(x0);
         const std::int64_t stripHi = static_cast<std::int64_t>(std::min(x0 + b.strip, b.dstWidth));
-        for (std::size_t r = 0; r < b.rowCount; ++r) {
-            const RowStart& row = b.rows[r];
-            const StripRuns k = RunsInStrip(row, stripLo, stripHi);
-            std::uint8_t* out = b.dst + r * b.dstStride;
-            SampleRun<PX, true>(b.src, b.srcStride, out, k.a, k.b, row.fx + k.a * b.stepX, row.fy + k.a * b.stepY,
-                                b.stepX, b.stepY);
-            SampleRun<PX, false>(b.src, b.srcStride, out, k.b, k.d, row.fx + k.b * b.stepX, row.fy + k.b * b.stepY,
-                                 b.stepX, b.stepY);
-            SampleRun<PX, true>(b.src, b.srcStride, out, k.d, k.e, row.fx + k.d * b.stepX, row.fy + k.d * b.stepY,
-                                b.stepX, b.stepY);
-        }
+        for (std::size_t r = 0; r < b.rowCount; ++r)
+            SampleRange<PX>(b, b.rows[r], b.dst + r * b.dstStride, stripLo, stripHi);
     }
 }
 
@@ -238,13 +208,34 @@ template <unsigned PX>
 void RotateGeneralT(const std::uint8_t* src, std::size_t srcWidth, std::size_t srcHeight, std::uint8_t* dst,
                     const RotationPlacement& pl) {
     const GeneralSetup g = SetUpGeneral(srcWidth, srcHeight, pl);
+    const std::size_t rowBytes = srcWidth * PX;
+    Band band{src, rowBytes, dst, pl.dstWidth * PX, pl.dstWidth, nullptr, 0, g.stepX, g.stepY, TileSide(pl.sin),
+              // From one output row to the next the sample moves by (-sin, cos).
+              pl.sin > 0, pl.cos < 0};
     void (*sample)(const Band&) = &SampleBand<PX>;
+    PaddedSource::Margins margins{0, 0, 0, 0};
+    bool pad = HasConflictingStride(rowBytes);
 #if KIRU_IMG_X86_DISPATCH
-    // The vector offsets multiply 32-bit row numbers by a 32-bit stride.
-    if (HasAvx2() && srcHeight <= 0xFFFFFFFFu && srcWidth * PX <= 0xFFFFFFFFu) sample = &SampleBandAvx2<PX>;
+    // The AVX2 code multiplies 32-bit rows by a 32-bit stride; the block code
+    // keeps rows and columns in 32-bit lanes.
+    const bool lanesFit = srcHeight < (std::size_t(1) << 26) && rowBytes < (std::size_t(1) << 26) &&
+                          (srcHeight + 32) * (rowBytes + 64) <= 0xFFFFFFFFu;
+    if (srcHeight <= 0xFFFFFFFFu && rowBytes <= 0xFFFFFFFFu && HasAvx2()) sample = &SampleBandAvx2<PX>;
+    if constexpr (PX == 1) {
+        if (lanesFit && HasAvx512Vbmi()) {
+            sample = &SampleBandBytesAvx512;
+            margins = {kBlockMarginLeft, kBlockMarginTop, kBlockMarginRight, kBlockMarginBottom};
+            pad = true;
+        }
+    }
 #endif
+    static thread_local PaddedSource padded;
+    if (pad) {
+        band.src = padded.Copy(src, rowBytes, srcHeight, margins);
+        band.srcStride = padded.stride();
+    }
     RowStart rows[kMaxTile];
-    Band band{src, srcWidth * PX, dst, pl.dstWidth * PX, pl.dstWidth, rows, 0, g.stepX, g.stepY, TileSide(pl.sin)};
+    band.rows = rows;
     const std::size_t bandRows = TileSide(pl.cos);
     for (std::size_t y0 = 0; y0 < pl.dstHeight; y0 += bandRows) {
         band.rowCount = std::min(bandRows, pl.dstHeight - y0);

@@ -149,6 +149,16 @@ bool HasAvx2() {
 #endif
 }
 
+bool HasAvx512Vbmi() {
+#if KIRU_IMG_X86_DISPATCH
+    static const bool supported = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+                                  __builtin_cpu_supports("avx512vbmi");
+    return supported && g_allowCpuExtensions.load(std::memory_order_relaxed);
+#else
+    return false;
+#endif
+}
+
 void MirrorRow(const std::uint8_t* src, std::uint8_t* dst, std::size_t count, unsigned pixelBytes) {
 #if KIRU_IMG_X86_DISPATCH
     if ((pixelBytes == 1 || pixelBytes == 3) && HasSsse3()) {

@@ -355,6 +355,27 @@ TEST(RotationKernels, AnyAngleMatchesThePixelByPixelMapping) {
     });
 }
 
+// Large enough for whole tiles and 8 x 8 blocks away from the edges, with a
+// power-of-two row length (the source is then re-laid with a padded stride)
+// and odd sizes. Pixels outside the turned source keep the fill value.
+TEST(RotationKernels, LargeImagesMatchThePixelByPixelMapping) {
+    using namespace kiru::img;
+    const Size sizes[] = {{512, 300}, {301, 257}, {257, 513}};
+    for (unsigned px : {1u, 3u, 4u})
+        for (const Size& sz : sizes)
+            for (unsigned deg : {1u, 37u, 45u, 100u, 179u, 181u, 225u, 271u, 359u}) {
+                const Bytes src = Pattern(sz.w * sz.h * px, deg * 7 + px);
+                const Bytes expected = ReferenceRotate(src, sz.w, sz.h, px, deg, Bytes(src.size(), 0x5A));
+                WithAndWithoutCpuExtensions([&] {
+                    Bytes got(src.size(), 0x5A);
+                    RotateBlock(src.data(), sz.w, sz.h, got.data(), px, deg);
+                    std::size_t differ = 0;
+                    for (std::size_t i = 0; i < got.size(); ++i) differ += got[i] != expected[i];
+                    EXPECT_EQ(differ, 0u) << deg << " degrees, " << sz.w << "x" << sz.h << ", " << px << " bytes";
+                });
+            }
+}
+
 TEST(MirrorKernel, EveryRowLengthAndPixelSize) {
     WithAndWithoutCpuExtensions([] {
         for (unsigned px = 1; px <= 4; ++px)
