@@ -92,7 +92,7 @@ KIRU_AVX512_BYTES inline void StoreBlock(__m512i px, std::uint8_t* out, std::siz
                           _mm512_extracti32x4_epi32(px, 2), _mm512_extracti32x4_epi32(px, 3)};
     for (int k = 0; k < 4; ++k) {
         _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 2 * k * stride), q[k]);
-        _mm_storeh_pd(reinterpret_cast<double*>(out + (2 * k + 1) * stride), _mm_castsi128_pd(q[k]));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + (2 * k + 1) * stride), _mm_srli_si128(q[k], 8));
     }
 }
 
