@@ -99,6 +99,12 @@ private:
     std::size_t stride_ = 0;
 };
 
+// One copy buffer per thread for every pixel size.
+PaddedSource& ThreadPaddedSource() {
+    static thread_local PaddedSource padded;
+    return padded;
+}
+
 // Rows 512 bytes apart or a multiple of that share cache sets every 8 rows
 // or sooner.
 bool HasConflictingStride(std::size_t rowBytes) { return rowBytes % 512 == 0; }
@@ -229,8 +235,8 @@ void RotateGeneralT(const std::uint8_t* src, std::size_t srcWidth, std::size_t s
         }
     }
 #endif
-    static thread_local PaddedSource padded;
     if (pad) {
+        PaddedSource& padded = ThreadPaddedSource();
         band.src = padded.Copy(src, rowBytes, srcHeight, margins);
         band.srcStride = padded.stride();
     }
