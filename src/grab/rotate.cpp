@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "grab/image_kernels.h"
@@ -82,12 +83,20 @@ public:
         std::size_t left, top, right, bottom;
     };
 
-    // Returns the first source pixel in the copy; the copy's stride is stride().
+    // Returns the first source pixel in the copy (the copy's stride is
+    // stride()), or null when no buffer could be had: the caller then works
+    // on the source itself.
     const std::uint8_t* Copy(const std::uint8_t* src, std::size_t rowBytes, std::size_t rows, const Margins& m) {
         const std::size_t lines = (m.left + rowBytes + m.right + 63) / 64;
         stride_ = (lines | 1) * 64;
         const std::size_t size = stride_ * (m.top + rows + m.bottom);
-        if (buffer_.size() < size) buffer_.resize(size);
+        if (buffer_.size() < size) {
+            try {
+                buffer_.resize(size);
+            } catch (const std::bad_alloc&) {
+                return nullptr;
+            }
+        }
         std::uint8_t* first = buffer_.data() + m.top * stride_ + m.left;
         for (std::size_t y = 0; y < rows; ++y) std::memcpy(first + y * stride_, src + y * rowBytes, rowBytes);
         return first;
@@ -219,26 +228,34 @@ void RotateGeneralT(const std::uint8_t* src, std::size_t srcWidth, std::size_t s
               // From one output row to the next the sample moves by (-sin, cos).
               pl.sin > 0, pl.cos < 0};
     void (*sample)(const Band&) = &SampleBand<PX>;
-    PaddedSource::Margins margins{0, 0, 0, 0};
-    bool pad = HasConflictingStride(rowBytes);
 #if KIRU_IMG_X86_DISPATCH
-    // The AVX2 code multiplies 32-bit rows by a 32-bit stride; the block code
-    // keeps rows and columns in 32-bit lanes.
-    const bool lanesFit = srcHeight < (std::size_t(1) << 26) && rowBytes < (std::size_t(1) << 26) &&
-                          (srcHeight + 32) * (rowBytes + 64) <= 0xFFFFFFFFu;
+    // The AVX2 code multiplies 32-bit rows by a 32-bit stride.
     if (srcHeight <= 0xFFFFFFFFu && rowBytes <= 0xFFFFFFFFu && HasAvx2()) sample = &SampleBandAvx2<PX>;
+#endif
+    PaddedSource& padded = ThreadPaddedSource();
+    bool copied = false;
+#if KIRU_IMG_X86_DISPATCH
     if constexpr (PX == 1) {
+        // The block code keeps rows and columns in 32-bit lanes and needs
+        // margins around the source.
+        const bool lanesFit = srcHeight < (std::size_t(1) << 26) && rowBytes < (std::size_t(1) << 26);
         if (lanesFit && HasAvx512Vbmi()) {
-            sample = &SampleBandBytesAvx512;
-            margins = {kBlockMarginLeft, kBlockMarginTop, kBlockMarginRight, kBlockMarginBottom};
-            pad = true;
+            const PaddedSource::Margins margins{kBlockMarginLeft, kBlockMarginTop, kBlockMarginRight,
+                                                kBlockMarginBottom};
+            if (const std::uint8_t* copy = padded.Copy(src, rowBytes, srcHeight, margins)) {
+                band.src = copy;
+                band.srcStride = padded.stride();
+                sample = &SampleBandBytesAvx512;
+                copied = true;
+            }
         }
     }
 #endif
-    if (pad) {
-        PaddedSource& padded = ThreadPaddedSource();
-        band.src = padded.Copy(src, rowBytes, srcHeight, margins);
-        band.srcStride = padded.stride();
+    if (!copied && HasConflictingStride(rowBytes)) {
+        if (const std::uint8_t* copy = padded.Copy(src, rowBytes, srcHeight, PaddedSource::Margins{0, 0, 0, 0})) {
+            band.src = copy;
+            band.srcStride = padded.stride();
+        }
     }
     RowStart rows[kMaxTile];
     band.rows = rows;
