@@ -10,6 +10,7 @@
 //   <folder>/calib/*.bmp                                       calibration images
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <kiru/bitmap_types.h>
 #include <kiru/cigrab.h>
@@ -123,7 +124,7 @@ private:
     int CreateDIBSections();
     int DestroyDIBSections();
     int LoadImageFiles();
-    void WriteFillPattern(unsigned char* dest);
+    void WriteFillPattern(unsigned char* dest, std::size_t limit);
     const char* PickFile(int plane);
 
     int LockBuffer(unsigned int index);
@@ -131,7 +132,7 @@ private:
     int IsBufferLocked(unsigned int index);
     bool ThreadsRun() const;
     void CopyCompositeToRing(ULONG index);
-    void CopyDibToPlane(unsigned char* dest);
+    void CopyDibToPlane(unsigned char* dest, std::size_t limit);
 
     static DWORD ProducerThreadMain(void* self);
     static DWORD CallbackThreadMain(void* self);

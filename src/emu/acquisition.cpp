@@ -161,10 +161,10 @@ unsigned char* CIGrabEmu::GrabSimplified(int) {
     for (long p = 0; p < planes; ++p, dest += imageSize) {
         const char* file = PickFile(static_cast<int>(p));
         if (file != nullptr && LoadBitmapFromFile(file, &m_bitmapInfo)) {
-            CopyDibToPlane(dest);
+            CopyDibToPlane(dest, imageSize);
             if (p == m_clientActiveCamera) kiru::os::CopyCut(m_currentFileName, file);
         } else {
-            WriteFillPattern(dest);
+            WriteFillPattern(dest, imageSize);
         }
     }
     ++m_grabCounter;
@@ -173,13 +173,15 @@ unsigned char* CIGrabEmu::GrabSimplified(int) {
 
 // The bitmap's rows are padded to 4 bytes; the frame's rows are not. When the
 // two agree the plane is one copy, otherwise it is copied row by row so that
-// odd row lengths do not shear the image.
-void CIGrabEmu::CopyDibToPlane(unsigned char* dest) {
+// odd row lengths do not shear the image. At most `limit` bytes, one plane,
+// are written.
+void CIGrabEmu::CopyDibToPlane(unsigned char* dest, std::size_t limit) {
     const std::size_t frameRow = m_widthByteCount;
     const std::size_t dibRow = m_destDib->RowBytes();
-    const std::size_t rows = std::min<std::size_t>(m_height, m_destDib->SizeBytes() / (dibRow ? dibRow : 1));
+    if (frameRow == 0 || dibRow == 0) return;
+    const std::size_t rows = std::min({std::size_t(m_height), m_destDib->SizeBytes() / dibRow, limit / frameRow});
     if (dibRow == frameRow) {
-        std::memcpy(dest, m_dibBits, std::min<std::size_t>(m_imageSizeBytes, m_destDib->SizeBytes()));
+        std::memcpy(dest, m_dibBits, std::min(limit, m_destDib->SizeBytes()));
         return;
     }
     const std::size_t row = std::min(frameRow, dibRow);

@@ -3,6 +3,7 @@
 // that stands in for a file that cannot be read.
 #include <kiru/cigrab_emu.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/bitmap.h"
@@ -56,14 +57,18 @@ int CIGrabEmu::DestroyDIBSections() {
 
 // Byte k of the pixel at row r, column c is (B + k) * (r + N * 10 / B + c)
 // in 8 bits, B the bytes per pixel and N the grab counter, so the pattern
-// moves from frame to frame.
-void CIGrabEmu::WriteFillPattern(unsigned char* dest) {
+// moves from frame to frame. At most `limit` bytes are written: a geometry
+// setter stores its new size before it rebuilds the composite.
+void CIGrabEmu::WriteFillPattern(unsigned char* dest, std::size_t limit) {
     const ULONG bytes = m_bytesPerPixel;
     if (bytes == 0) return;
+    const std::size_t width = std::min<std::size_t>(m_width, limit / bytes);
+    if (width == 0) return;
+    const std::size_t height = std::min<std::size_t>(m_height, limit / (width * bytes));
     const ULONG shift = (m_grabCounter * 10u) / bytes;
-    for (ULONG r = 0; r < m_height; ++r) {
+    for (ULONG r = 0; r < height; ++r) {
         const ULONG rowBase = r + shift;
-        for (ULONG c = 0; c < m_width; ++c) {
+        for (ULONG c = 0; c < width; ++c) {
             const ULONG term = rowBase + c;
             for (ULONG k = 0; k < bytes; ++k) *dest++ = static_cast<unsigned char>((bytes + k) * term);
         }

@@ -110,6 +110,10 @@ int CIGrabEmu::Initialize() {
 
 int CIGrabEmu::Create(ULONG offsetX, ULONG offsetY, ULONG width, ULONG height, ULONG bits, ULONG count,
                       ULONG timeout) {
+    // The common Create stops acquisition anyway; it has to happen before the
+    // count, which frees the lists the producer picks from and may give the
+    // grab the first file's size while the composite still has the old one.
+    Stop();
     if (m_imagePath[0] != '\0') CountImageFiles(m_imagePath);
 
     // Only a negated depth (-8 or less, e.g. -24) changes the bits per pixel;

@@ -189,6 +189,54 @@ TEST_F(Acquisition, TriggersArrivingTogetherAreMerged) {
     EXPECT_EQ(recorder.Frames().size(), 2u);
 }
 
+// Create on a running emulator reads the folder again and may take the first
+// file's size; the producer must be stopped before that, or it would compose
+// frames of the new size into the composite of the old one. A named pipe in
+// the calib folder holds Create inside its folder listing (the conform test
+// opens every listed file) while the test watches for frames.
+TEST_F(Acquisition, CreateStopsTheProducerBeforeReadingTheFolder) {
+    // The first file declares 640 x 480 but never loads (108-byte header), so
+    // every frame is the fill pattern drawn at the grab's current size.
+    kiru_test::BmpSpec spec;
+    spec.width = 640;
+    spec.height = 480;
+    spec.headerSize = 108;
+    ASSERT_TRUE(kiru_test::WriteBmp(images_ + "/big.bmp", spec, [](int, int) { return 1u; }));
+    CIGrabEmu emu(IGEMU_FILE_STORE_FILES);
+    Open(emu, 64, 48);
+    ASSERT_EQ(emu.GetWidth(), 64u);
+    MakeDirs(images_ + "/calib");
+    const std::string gate = images_ + "/calib/gate.bmp";
+    ASSERT_EQ(::mkfifo(gate.c_str(), 0600), 0);
+
+    FrameRecorder recorder;
+    recorder.Attach(emu);
+    ASSERT_EQ(emu.Start(), 1);
+    ASSERT_TRUE(recorder.WaitFrames(1));
+
+    std::atomic<int> created{-1};
+    std::thread creator([&] { created = emu.Create(0, 0, 64, 48, 8, 5, 5000); });
+    // Wait until the listing is blocked opening the pipe.
+    const auto deadline = std::chrono::steady_clock::now() + kLongWait;
+    int writer = -1;
+    while (writer < 0 && std::chrono::steady_clock::now() < deadline) {
+        writer = ::open(gate.c_str(), O_WRONLY | O_NONBLOCK);
+        if (writer < 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    // The writer end stays open until the check below is done, so the
+    // listing stays where it is.
+    const std::size_t before = recorder.Frames().size();
+    EXPECT_FALSE(recorder.WaitFrames(before + 1, std::chrono::milliseconds(300)));
+    if (writer >= 0) ::close(writer);
+    creator.join();
+    ASSERT_GE(writer, 0);
+
+    EXPECT_EQ(created.load(), 1);
+    EXPECT_EQ(emu.IsGrabRunning(), 0);
+    EXPECT_EQ(emu.GetWidth(), 64u);
+    EXPECT_EQ(recorder.ExitCount(), 1u);
+}
+
 TEST_F(Acquisition, FrameDelayHasAFloorOf33Milliseconds) {
     CIGrabEmu emu(IGEMU_FILE_STORE_FILES);
     EXPECT_EQ(emu.SetFrameDelay(10), 0);
