@@ -29,9 +29,15 @@ inline void CopyPixel(std::uint8_t* dst, const std::uint8_t* src) {
 }
 
 // ---------------------------------------------------------------------------
-// Any angle (exact angles give exact positions, all multiples of 1/2)
+// Any angle
 
-std::int64_t ToFixed(double v) { return static_cast<std::int64_t>(std::floor(std::ldexp(v, kFracBits))); }
+// Rounded to the nearest 2^-32: the sine and cosine of angles such as 30
+// degrees are a hair off their exact values (0.49999999999999994), and so is
+// floating-point arithmetic on them, far less than 2^-33. Rounding drops that
+// noise, so positions that are exactly half-way between two pixels in exact
+// arithmetic stay exactly there and the "+ 0.5, truncated" rule takes the
+// upper pixel, on every row alike. Exact angles give exact positions.
+std::int64_t ToFixed(double v) { return std::llround(std::ldexp(v, kFracBits)); }
 
 std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
     std::int64_t q = a / b;
@@ -139,12 +145,18 @@ GeneralSetup SetUpGeneral(std::size_t srcWidth, std::size_t srcHeight, const Rot
 
 // The sample positions and spans of output rows y0 .. y0 + rows - 1.
 void StartRows(const GeneralSetup& g, const RotationPlacement& pl, std::size_t y0, std::size_t rows, RowStart* band) {
+    // Each row's position is computed in the column nearest the origin, where
+    // the cosine and sine terms vanish and the position is exact, and taken
+    // back to column 0 in fixed point.
+    const double originColumn = std::round(pl.originX + pl.shiftX);
+    const double p = g.p + originColumn;
+    const std::int64_t columns = static_cast<std::int64_t>(originColumn);
     for (std::size_t r = 0; r < rows; ++r) {
         const double q = static_cast<double>(y0 + r) - pl.originY - pl.shiftY;
         RowStart& row = band[r];
         // Inverse of the forward mapping, plus 0.5 for nearest sampling.
-        row.fx = ToFixed(g.p * g.c - q * g.s + pl.originX + 0.5);
-        row.fy = ToFixed(g.p * g.s + q * g.c + pl.originY + 0.5);
+        row.fx = ToFixed(p * g.c - q * g.s + pl.originX + 0.5) - columns * g.stepX;
+        row.fy = ToFixed(p * g.s + q * g.c + pl.originY + 0.5) - columns * g.stepY;
         // Both coordinates are monotonic along a row, so the pixels whose
         // sample lies inside the source form one span and the inner loops
         // need no bounds test.
