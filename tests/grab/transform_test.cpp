@@ -327,6 +327,18 @@ void WithAndWithoutCpuExtensions(Check check) {
     kiru::img::AllowCpuExtensions(true);
 }
 
+// Rotates src (pixels outside the turned source keep 0x5A) with and without
+// the processor extensions and counts the bytes that differ from expected.
+void ExpectRotationGives(const Bytes& src, const Size& sz, unsigned px, unsigned deg, const Bytes& expected) {
+    WithAndWithoutCpuExtensions([&] {
+        Bytes got(src.size(), 0x5A);
+        kiru::img::RotateBlock(src.data(), sz.w, sz.h, got.data(), px, deg);
+        std::size_t differ = 0;
+        for (std::size_t i = 0; i < got.size(); ++i) differ += got[i] != expected[i];
+        EXPECT_EQ(differ, 0u) << deg << " degrees, " << sz.w << "x" << sz.h << ", " << px << " bytes";
+    });
+}
+
 TEST(RotationKernels, FastPathsMatchTheGeneralRotationByteForByte) {
     using namespace kiru::img;
     WithAndWithoutCpuExtensions([] {
@@ -374,13 +386,7 @@ TEST(RotationKernels, LargeImagesMatchThePixelByPixelMapping) {
             for (unsigned deg : {1u, 37u, 45u, 100u, 179u, 181u, 225u, 271u, 359u}) {
                 const Bytes src = Pattern(sz.w * sz.h * px, deg * 7 + px);
                 const Bytes expected = ReferenceRotate(src, sz.w, sz.h, px, deg, Bytes(src.size(), 0x5A));
-                WithAndWithoutCpuExtensions([&] {
-                    Bytes got(src.size(), 0x5A);
-                    RotateBlock(src.data(), sz.w, sz.h, got.data(), px, deg);
-                    std::size_t differ = 0;
-                    for (std::size_t i = 0; i < got.size(); ++i) differ += got[i] != expected[i];
-                    EXPECT_EQ(differ, 0u) << deg << " degrees, " << sz.w << "x" << sz.h << ", " << px << " bytes";
-                });
+                ExpectRotationGives(src, sz, px, deg, expected);
             }
 }
 
@@ -404,13 +410,7 @@ TEST(RotationKernels, HalfWaySamplesTakeTheUpperPixel) {
             for (unsigned deg : {30u, 150u, 210u, 330u}) {
                 const Bytes src = Pattern(sz.w * sz.h * px, deg + px);
                 const Bytes expected = ReferenceRotate(src, sz.w, sz.h, px, deg, Bytes(src.size(), 0x5A), true);
-                WithAndWithoutCpuExtensions([&] {
-                    Bytes got(src.size(), 0x5A);
-                    RotateBlock(src.data(), sz.w, sz.h, got.data(), px, deg);
-                    std::size_t differ = 0;
-                    for (std::size_t i = 0; i < got.size(); ++i) differ += got[i] != expected[i];
-                    EXPECT_EQ(differ, 0u) << deg << " degrees, " << sz.w << "x" << sz.h << ", " << px << " bytes";
-                });
+                ExpectRotationGives(src, sz, px, deg, expected);
             }
 }
 
