@@ -23,6 +23,9 @@ namespace kiru::img {
 // they are allowed (the default). They write the same bytes as the plain
 // code, which tests check by turning them off.
 void AllowCpuExtensions(bool allow);
+// Turns the AVX-512 variants alone off, so that the AVX2 ones run on a
+// processor that has both.
+void AllowAvx512(bool allow);
 bool HasSsse3();
 bool HasAvx2();
 bool HasAvx512Vbmi();  // with AVX-512 F and BW

@@ -27,6 +27,7 @@ namespace kiru::img {
 namespace {
 
 std::atomic<bool> g_allowCpuExtensions{true};
+std::atomic<bool> g_allowAvx512{true};
 
 inline std::uint64_t Load64(const std::uint8_t* p) {
     std::uint64_t v;
@@ -130,6 +131,7 @@ __attribute__((target("ssse3"))) void MirrorRow3Ssse3(const std::uint8_t* src, s
 }  // namespace
 
 void AllowCpuExtensions(bool allow) { g_allowCpuExtensions.store(allow, std::memory_order_relaxed); }
+void AllowAvx512(bool allow) { g_allowAvx512.store(allow, std::memory_order_relaxed); }
 
 bool HasSsse3() {
 #if KIRU_IMG_X86_DISPATCH
@@ -153,7 +155,8 @@ bool HasAvx512Vbmi() {
 #if KIRU_IMG_X86_DISPATCH
     static const bool supported = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
                                   __builtin_cpu_supports("avx512vbmi");
-    return supported && g_allowCpuExtensions.load(std::memory_order_relaxed);
+    return supported && g_allowCpuExtensions.load(std::memory_order_relaxed) &&
+           g_allowAvx512.load(std::memory_order_relaxed);
 #else
     return false;
 #endif

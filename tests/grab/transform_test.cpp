@@ -315,16 +315,24 @@ struct Size {
 };
 const Size kSizes[] = {{1, 1}, {2, 3}, {3, 2}, {5, 4}, {4, 5}, {6, 6}, {7, 7}, {33, 17}, {16, 40}, {64, 64}};
 
-// Runs a check with the processor-extension variants of the kernels and
-// again with the plain code; both must write the same bytes.
+// Runs a check with every processor-extension variant of the kernels, again
+// without the AVX-512 ones (the AVX2 ones then run where they exist), and
+// with the plain code; all must write the same bytes.
 template <class Check>
 void WithAndWithoutCpuExtensions(Check check) {
-    for (bool allow : {true, false}) {
-        SCOPED_TRACE(allow ? "with processor extensions" : "plain code");
-        kiru::img::AllowCpuExtensions(allow);
+    struct Mode {
+        const char* name;
+        bool extensions, avx512;
+    };
+    for (const Mode& mode : {Mode{"with processor extensions", true, true}, Mode{"without AVX-512", true, false},
+                             Mode{"plain code", false, false}}) {
+        SCOPED_TRACE(mode.name);
+        kiru::img::AllowCpuExtensions(mode.extensions);
+        kiru::img::AllowAvx512(mode.avx512);
         check();
     }
     kiru::img::AllowCpuExtensions(true);
+    kiru::img::AllowAvx512(true);
 }
 
 // Rotates src (pixels outside the turned source keep 0x5A) with and without
