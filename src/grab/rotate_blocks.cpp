@@ -28,6 +28,17 @@ namespace {
 
 #define KIRU_AVX512_BYTES __attribute__((target("avx512f,avx512bw,avx512vbmi")))
 
+// Byte 4j of the 32-bit lanes of a register pair: their low bytes in order.
+struct LowBytes {
+    alignas(64) std::uint8_t bytes[64];
+};
+constexpr LowBytes MakeLowBytes() {
+    LowBytes t{};
+    for (int j = 0; j < 64; ++j) t.bytes[j] = static_cast<std::uint8_t>(4 * j);
+    return t;
+}
+constexpr LowBytes kLowBytes = MakeLowBytes();
+
 // Eight rows of a block in four registers: lanes 0-7 hold columns 0-7 of
 // row 2k, lanes 8-15 those of row 2k + 1. The row's whole part is kept
 // multiplied by 16, the window's row length.
@@ -118,10 +129,7 @@ KIRU_AVX512_BYTES void SampleBlocks(const Band& b, const RowStart* rows, std::ui
     const __m512i wholeStepX = _mm512_set1_epi32(static_cast<std::int32_t>(step8X >> kFracBits));
     const __m512i rowStep16 = _mm512_set1_epi32(static_cast<std::int32_t>((step8Y >> kFracBits) * 16));
     const __m512i one = _mm512_set1_epi32(1), sixteen = _mm512_set1_epi32(16);
-    // Byte 4j of the 32-bit lanes of a register pair: their low bytes in order.
-    alignas(64) std::uint8_t lowBytes[64];
-    for (int j = 0; j < 64; ++j) lowBytes[j] = static_cast<std::uint8_t>(4 * j);
-    const __m512i pack = _mm512_load_si512(lowBytes);
+    const __m512i pack = _mm512_load_si512(kLowBytes.bytes);
     const std::int64_t stride = static_cast<std::int64_t>(b.srcStride);
     // The corner of a block with the smallest column (row): first or last
     // column by the sign of the step along a row, first or last row by the
