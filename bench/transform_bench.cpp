@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "grab/image_kernels.h"
+#include "image/image_kernels.h"
 
 namespace {
 

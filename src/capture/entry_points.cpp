@@ -6,6 +6,7 @@
 #include "capture/sim/sim_module.h"
 #include "capture/sim/station_state.h"
 #include "capture/sim/trace.h"
+#include "platform/dynload.h"
 
 using kiru::sim::StationState;
 using kiru::sim::TraceLine;
@@ -80,3 +81,11 @@ void* OrvLookupEntryPoint(const char* name) {
     }
     return nullptr;
 }
+
+namespace {
+
+// "orv21.dll" is this library's own capture library: loading it by name
+// finds these entry points.
+const bool g_registered = (kiru::platform::RegisterBuiltinLibrary("orv21.dll", &OrvLookupEntryPoint), true);
+
+}  // namespace

@@ -18,5 +18,6 @@ int QbmAdvancedIOEnqueueDecision(CICapMod* module, ULONG decision);
 
 // The entry point with that (undecorated) name, or null when the library
 // has none or the station made it absent. Used by the platform's
-// GetProcAddress for "orv21.dll".
+// GetProcAddress for "orv21.dll", which this file registers as a built-in
+// library.
 void* OrvLookupEntryPoint(const char* name);

@@ -2,11 +2,11 @@
 // from a private emulator object, created on first use and owned by the grab
 // object until its destructor.
 #include <kiru/cigrab.h>
-#include <kiru/cigrab_emu.h>
 
 #include <cstdlib>
 #include <cstring>
-#include <new>
+
+#include "grab/interjection_source.h"
 
 namespace {
 
@@ -26,8 +26,9 @@ unsigned char* CIGrab::GetNextInterjectImage(IFW_EMULATOR_IMAGETYPE type, int se
     const int slot = CounterSlot(static_cast<int>(type));
     const int number = index >= 0 ? index : static_cast<int>(m_interjectCounter[slot]);
 
+    const kiru::grab::InterjectionSource& source = kiru::grab::InterjectionEmulator();
     if (m_interjectEmulator == nullptr) {
-        CIGrabEmu* emulator = new (std::nothrow) CIGrabEmu(IGEMU_FILE_STORE_FILES);
+        IXGrab* emulator = source.create();
         if (emulator == nullptr) return nullptr;
         m_interjectEmulator = emulator;
         emulator->Initialize();
@@ -37,18 +38,17 @@ unsigned char* CIGrab::GetNextInterjectImage(IFW_EMULATOR_IMAGETYPE type, int se
     }
     if (m_interjectImage == nullptr) return nullptr;
 
-    auto* emulator = dynamic_cast<CIGrabEmu*>(m_interjectEmulator);
-    if (emulator == nullptr) return nullptr;
+    IXGrab* emulator = m_interjectEmulator;
     // Files read at grab time: the emulator composes the next frame itself.
-    if (emulator->UsesSimplifiedGrab()) return emulator->GrabSimplified(0);
+    if (source.readsAtGrabTime(emulator)) return source.compose(emulator);
 
     unsigned char* result = nullptr;
-    if (unsigned char* loaded = emulator->GetLoadedImagePtr(type, set, number)) {
+    if (unsigned char* loaded = source.loadedImage(emulator, type, set, number)) {
         std::memcpy(m_interjectImage, loaded, std::size_t(GetNumCameras() > 0 ? GetNumCameras() : 0) * m_imageSizeBytes);
         m_interjectState = 1;
         result = m_interjectImage;
     }
-    const int count = emulator->GetImageTypeCount(type);
+    const int count = source.imageCount(emulator, type);
     m_interjectCounter[slot] = count > 0 ? (m_interjectCounter[slot] + 1) % static_cast<ULONG>(count) : 0;
     return result;
 }
@@ -57,8 +57,9 @@ unsigned char* CIGrab::GetNextInterjectImage(IFW_EMULATOR_IMAGETYPE type, int se
 char* CIGrab::GetImageFileName(int type, int, int) {
     if (!m_interjectState || m_interjectEmulator == nullptr) return nullptr;
     const int slot = CounterSlot(type);
-    auto* emulator = dynamic_cast<CIGrabEmu*>(m_interjectEmulator);
     int number = static_cast<int>(m_interjectCounter[slot]);
-    if (number == 0 && emulator != nullptr) number = emulator->GetImageTypeCount(static_cast<IFW_EMULATOR_IMAGETYPE>(slot));
+    if (number == 0)
+        number = kiru::grab::InterjectionEmulator().imageCount(m_interjectEmulator,
+                                                               static_cast<IFW_EMULATOR_IMAGETYPE>(slot));
     return m_interjectEmulator->GetImageFileName(0, slot, number - 1);
 }

@@ -3,23 +3,51 @@
 #include <dlfcn.h>
 #include <strings.h>
 
+#include <mutex>
 #include <string>
 
-#include "capture/entry_points.h"
 #include "platform/text.h"
 
 namespace {
 
-// Stands for "orv21.dll"; never dereferenced.
-char g_captureLibrary;
+// Built-in libraries. Their handles are the addresses of their slots, which
+// never move, so a handle stays valid and is never confused with dlopen's.
+struct Builtin {
+    std::string name;
+    kiru::platform::EntryPointLookup lookup = nullptr;
+};
+constexpr int kMaxBuiltins = 8;
 
-HMODULE CaptureLibraryHandle() { return static_cast<HMODULE>(&g_captureLibrary); }
+struct BuiltinTable {
+    std::mutex mutex;
+    Builtin slots[kMaxBuiltins];
+    int count = 0;
+};
 
-bool IsCaptureLibrary(const char* name) {
+BuiltinTable& Builtins() {
+    static BuiltinTable table;
+    return table;
+}
+
+std::string BaseName(const char* name) {
     std::string n(name);
     const std::size_t cut = n.find_last_of("/\\");
-    if (cut != std::string::npos) n = n.substr(cut + 1);
-    return strcasecmp(n.c_str(), "orv21.dll") == 0;
+    return cut == std::string::npos ? n : n.substr(cut + 1);
+}
+
+Builtin* FindBuiltin(const char* name) {
+    BuiltinTable& table = Builtins();
+    const std::string base = BaseName(name);
+    std::lock_guard<std::mutex> lock(table.mutex);
+    for (int i = 0; i < table.count; ++i)
+        if (strcasecmp(table.slots[i].name.c_str(), base.c_str()) == 0) return &table.slots[i];
+    return nullptr;
+}
+
+Builtin* BuiltinOf(HMODULE module) {
+    BuiltinTable& table = Builtins();
+    auto* slot = static_cast<Builtin*>(module);
+    return (slot >= table.slots && slot < table.slots + kMaxBuiltins) ? slot : nullptr;
 }
 
 // "_Name@8" -> "Name"; other names unchanged.
@@ -35,9 +63,23 @@ std::string Undecorate(const char* name) {
 
 }  // namespace
 
+void kiru::platform::RegisterBuiltinLibrary(const char* name, EntryPointLookup lookup) {
+    if (name == nullptr || lookup == nullptr) return;
+    if (Builtin* existing = FindBuiltin(name)) {
+        existing->lookup = lookup;
+        return;
+    }
+    BuiltinTable& table = Builtins();
+    std::lock_guard<std::mutex> lock(table.mutex);
+    if (table.count == kMaxBuiltins) return;
+    table.slots[table.count].name = BaseName(name);
+    table.slots[table.count].lookup = lookup;
+    ++table.count;
+}
+
 HMODULE LoadLibraryA(const char* name) {
     if (!name || !*name) return nullptr;
-    if (IsCaptureLibrary(name)) return CaptureLibraryHandle();
+    if (Builtin* builtin = FindBuiltin(name)) return static_cast<HMODULE>(builtin);
     return static_cast<HMODULE>(dlopen(name, RTLD_NOW | RTLD_LOCAL));
 }
 
@@ -49,12 +91,12 @@ HMODULE LoadLibraryW(const wchar_t* name) {
 void* GetProcAddress(HMODULE module, const char* name) {
     if (!module || !name) return nullptr;
     const std::string symbol = Undecorate(name);
-    if (module == CaptureLibraryHandle()) return OrvLookupEntryPoint(symbol.c_str());
+    if (Builtin* builtin = BuiltinOf(module)) return builtin->lookup(symbol.c_str());
     return dlsym(module, symbol.c_str());
 }
 
 BOOL FreeLibrary(HMODULE module) {
     if (!module) return FALSE;
-    if (module == CaptureLibraryHandle()) return TRUE;
+    if (BuiltinOf(module) != nullptr) return TRUE;
     return dlclose(module) == 0 ? TRUE : FALSE;
 }

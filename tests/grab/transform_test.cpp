@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "grab/image_kernels.h"
+#include "image/image_kernels.h"
 #include "support/test_grab.h"
 
 namespace {

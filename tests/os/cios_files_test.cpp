@@ -7,7 +7,7 @@
 #include <string>
 #include <unistd.h>
 
-#include "os_fixture.h"
+#include "support/os_fixture.h"
 
 namespace {
 

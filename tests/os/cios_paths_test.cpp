@@ -7,7 +7,7 @@
 #include <kiru/cios.h>
 #include <string>
 
-#include "os_fixture.h"
+#include "support/os_fixture.h"
 
 namespace {
 

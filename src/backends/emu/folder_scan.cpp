@@ -1,5 +1,5 @@
 // Directory enumeration for the image store.
-#include "emu/folder_scan.h"
+#include "backends/emu/folder_scan.h"
 
 #include <cstring>
 #include <dirent.h>

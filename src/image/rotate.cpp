@@ -7,8 +7,8 @@
 #include <new>
 #include <vector>
 
-#include "grab/image_kernels.h"
-#include "grab/rotate_sampling.h"
+#include "image/image_kernels.h"
+#include "image/rotate_sampling.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>

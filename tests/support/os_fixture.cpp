@@ -1,4 +1,4 @@
-#include "os_fixture.h"
+#include "support/os_fixture.h"
 
 #include <filesystem>
 #include <fstream>

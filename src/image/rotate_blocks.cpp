@@ -10,7 +10,7 @@
 // The positions are the same 32.32 values as in the plain code, kept in
 // 32-bit lanes as whole parts and fractions and stepped from block to block
 // with the carry, so every block takes the same samples.
-#include "grab/rotate_sampling.h"
+#include "image/rotate_sampling.h"
 
 #if defined(__GNUC__) && defined(__x86_64__)
 

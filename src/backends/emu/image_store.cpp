@@ -8,7 +8,7 @@
 #include <string>
 #include <unistd.h>
 
-#include "emu/folder_scan.h"
+#include "backends/emu/folder_scan.h"
 #include "os/path_buffer.h"
 #include "platform/bmp_file.h"
 #include "platform/paths.h"

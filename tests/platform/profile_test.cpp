@@ -6,7 +6,7 @@
 #include <cwchar>
 #include <string>
 
-#include "os_fixture.h"
+#include "support/os_fixture.h"
 #include "platform/profile.h"
 #include "platform/text.h"
 
