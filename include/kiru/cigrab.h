@@ -4,7 +4,17 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <kiru/ixgrab.h>
+
+// Frames by fate, as CIGrab::GetFrameCounts reports them.
+struct KiruFrameCounts {
+    std::uint64_t produced;   // filled by the hardware or the emulator, or dropped before filling
+    std::uint64_t delivered;  // handed to the buffer or buffer-ex callback
+    std::uint64_t unclaimed;  // no frame callback took it, or acquisition stopped before it was handed over
+    std::uint64_t trashed;    // dropped because the client still held its buffer (the trash callback's frames)
+    std::uint64_t lost;       // lost by the hardware before it reached the ring
+};
 
 class KIRU_API CIGrab : public IXGrab {
 public:
@@ -109,6 +119,13 @@ public:
     virtual UINT GetRejectorDelay();
     virtual ULONG GetAcqThreadID();
 
+    // Frames by fate since the object was built, for one camera (0 to 7) or,
+    // with camera -1, for all cameras together. Every frame a back-end
+    // produces ends in exactly one fate once acquisition has stopped:
+    // produced = delivered + unclaimed + trashed + lost. Returns 0 for a bad
+    // camera or a null record. Safe to call from any thread at any time.
+    int GetFrameCounts(int camera, KiruFrameCounts* counts);
+
     // Helpers for back-ends.
     void DbgPrint(char* message);
     void AcqThreadExitting();
@@ -117,6 +134,33 @@ public:
     unsigned char* VertToHorzPlanes(unsigned char* src, unsigned char* dst);
 
 protected:
+    // Frame delivery, written once for every back-end's acquisition threads.
+    // Whether a callback counts as registered: by its function alone, or only
+    // when its context is set too (back-ends differ, and say which).
+    enum CallbackRule { kFunctionSet, kFunctionAndContextSet };
+    enum FrameFate { kFateProduced, kFateDelivered, kFateUnclaimed, kFateTrashed, kFateLost, kFateCount };
+    // The buffer callback with a frame, when it counts as registered under
+    // `rule`. True when it was called. Counts nothing.
+    bool CallBufferCallback(unsigned char* image, ULONG frame, std::int64_t stamp, CallbackRule rule);
+    // The buffer-ex callback (function and context set) with a descriptor of
+    // the image and camera built for the call. True when it was called.
+    bool CallBufferExCallback(unsigned char* image, ULONG frame, std::int64_t stamp, int camera);
+    // The trash callback, when it counts as registered under `rule`.
+    bool CallTrashCallback(unsigned char* image, ULONG frame, std::int64_t stamp, CallbackRule rule);
+    // Hands a produced frame holding `cameras` cameras to the client: in
+    // asynchronous mode with a buffer-ex callback (function and context), once
+    // per camera through it; otherwise through the buffer callback under
+    // `rule`. Counts the frame under `camera` as delivered, or as unclaimed
+    // when no callback took it.
+    void DeliverFrame(unsigned char* image, ULONG frame, std::int64_t stamp, int cameras, CallbackRule rule,
+                      int camera = 0);
+    // Adds to one camera's count of a fate (a bad camera is ignored).
+    void CountFrames(int camera, FrameFate fate, std::uint64_t count = 1);
+    // Called once a back-end's acquisition threads have ended: frames still
+    // in flight (produced, never delivered, trashed or lost) are counted as
+    // unclaimed, so that the counts add up at every stop.
+    void SettleFrameCounts();
+
     // One pending timed output.
     struct ScheduledOutput {
         double time;  // scheduler clock, milliseconds
@@ -149,4 +193,5 @@ protected:
     int m_ringIsExternal;
     HANDLE m_heartbeatThread;
     HANDLE m_heartbeatWake;  // lets Destroy end the heartbeat without waiting out its sleep
+    std::uint64_t m_frameCounts[8][kFateCount];  // per camera and fate; read and written atomically
 };

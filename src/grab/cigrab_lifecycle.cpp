@@ -19,7 +19,8 @@ CIGrab::CIGrab()
       m_partsBetweenSensors(0),
       m_ringIsExternal(0),
       m_heartbeatThread(nullptr),
-      m_heartbeatWake(::CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
+      m_heartbeatWake(::CreateEventW(nullptr, FALSE, FALSE, nullptr)),
+      m_frameCounts{} {}
 
 // Copies every field as a value (handles and pointers are shared).
 CIGrab::CIGrab(const CIGrab& other) : IXGrab(other) { *this = other; }
@@ -40,6 +41,9 @@ CIGrab& CIGrab::operator=(const CIGrab& other) {
     m_ringIsExternal = other.m_ringIsExternal;
     m_heartbeatThread = other.m_heartbeatThread;
     m_heartbeatWake = other.m_heartbeatWake;
+    for (int c = 0; c < 8; ++c)
+        for (int fate = 0; fate < kFateCount; ++fate)
+            m_frameCounts[c][fate] = __atomic_load_n(&other.m_frameCounts[c][fate], __ATOMIC_RELAXED);
     return *this;
 }
 

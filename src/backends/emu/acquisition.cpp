@@ -99,6 +99,7 @@ int CIGrabEmu::Stop() {
     }
     Join(m_trashThread);
     Join(m_callbackThread);
+    SettleFrameCounts();
 
     Close(m_callbackStartedSemaphore);
     Close(m_trashStartedSemaphore);
@@ -234,8 +235,12 @@ DWORD CIGrabEmu::RunProducer() {
         if (!ThreadsRun()) break;
 
         const ULONG i = m_writeIndex;
+        CountFrames(0, kFateProduced);
         if (IsBufferLocked(i)) {
             // The client still holds the buffer: report the frame as trash.
+            // Reports that arrive while one is pending merge into one call,
+            // so the count is taken here, not by the trash thread.
+            CountFrames(0, kFateTrashed);
             ++m_droppedCount;
             Store(m_bufferValues[trash], std::uint64_t(0));
             Store(m_sequenceCounts[trash], Load(m_sequenceCounts[trash]) + 1);
@@ -270,15 +275,9 @@ DWORD CIGrabEmu::RunCallbacks() {
         unsigned char* frame = m_imageArray[j];
         const ULONG sequence = Load(m_sequenceCounts[j]);
         const auto stamp = static_cast<std::int64_t>(Load(m_bufferValues[j]));
-        if (m_asyncMode && m_bufferExCallback != nullptr && m_bufferExContext != nullptr) {
-            const int cameras = GetNumCameras();
-            for (int c = 0; c < cameras; ++c) {
-                IFW_GRAB_BUF_DESC desc{frame, static_cast<ULONG>(c), 0};
-                m_bufferExCallback(&desc, sequence, stamp, m_bufferExContext);
-            }
-        } else if (m_bufferCallback != nullptr) {
-            m_bufferCallback(frame, sequence, stamp, m_bufferContext);
-        }
+        // The buffer callback's context is not tested; a composite frame of
+        // all cameras counts once, under camera 0.
+        DeliverFrame(frame, sequence, stamp, GetNumCameras(), kFunctionSet);
         m_readIndex = (j + 1) % ring;
         UnLockBuffer(j);
     }
@@ -292,10 +291,8 @@ DWORD CIGrabEmu::RunTrash() {
     while (ThreadsRun()) {
         ::WaitForSingleObject(m_trashSemaphore, INFINITE);
         if (!ThreadsRun()) break;
-        if (m_trashCallback != nullptr) {
-            m_trashCallback(m_imageArray[trash], Load(m_sequenceCounts[trash]),
-                            static_cast<std::int64_t>(Load(m_bufferValues[trash])), m_trashContext);
-        }
+        CallTrashCallback(m_imageArray[trash], Load(m_sequenceCounts[trash]),
+                          static_cast<std::int64_t>(Load(m_bufferValues[trash])), kFunctionSet);
     }
     return kTrashThreadExit;
 }

@@ -1,0 +1,67 @@
+// Frames by fate: whatever the client does with its buffers and callbacks,
+// every frame the emulator produced is accounted for once acquisition stops.
+#include <gtest/gtest.h>
+#include <kiru/kiru.h>
+
+#include "emu_fixture.h"
+#include "support/poll.h"
+
+using kiru_test::EmuSandbox;
+using kiru_test::FrameRecorder;
+
+namespace {
+
+using FrameCounts = EmuSandbox;
+
+KiruFrameCounts Counts(CIGrabEmu& emu, int camera = -1) {
+    KiruFrameCounts c{};
+    EXPECT_EQ(emu.GetFrameCounts(camera, &c), 1);
+    return c;
+}
+
+TEST_F(FrameCounts, EveryProducedFrameEndsInOneFate) {
+    Flat(images_ + "/a.bmp", 32, 16, 7);
+    CIGrabEmu emu(IGEMU_FILE_STORE_FILES);
+    std::string path = images_;
+    emu.EmulateFromNewImagePath(&path[0], 0, 0);
+    ASSERT_EQ(emu.Initialize(), 1);
+    ASSERT_EQ(emu.Create(0, 0, 32, 16, 8, 3, 5000), 1);
+    ASSERT_EQ(emu.SetFrameDelay(1), 1);
+
+    // First round: the client holds its first buffer, so later frames are
+    // trashed.
+    FrameRecorder recorder;
+    recorder.Attach(emu);
+    recorder.Hold();
+    ASSERT_EQ(emu.Start(), 1);
+    ASSERT_TRUE(recorder.WaitTrash(2));
+    recorder.ReleaseHold();
+    ASSERT_TRUE(recorder.WaitFrames(3));
+    ASSERT_EQ(emu.Stop(), 1);
+    KiruFrameCounts c = Counts(emu);
+    EXPECT_EQ(c.produced, c.delivered + c.unclaimed + c.trashed + c.lost);
+    EXPECT_EQ(c.delivered, recorder.Frames().size());
+    EXPECT_GE(c.trashed, 2u);
+    EXPECT_EQ(c.lost, 0u);
+
+    // Second round without a frame callback: frames are unclaimed.
+    emu.UnRegisterBufferCallback();
+    const std::uint64_t before = c.produced;
+    ASSERT_EQ(emu.Start(), 1);
+    ASSERT_TRUE(kiru_test::WaitUntil([&] { return Counts(emu).produced >= before + 3; }));
+    ASSERT_EQ(emu.Stop(), 1);
+    const KiruFrameCounts after = Counts(emu);
+    EXPECT_EQ(after.delivered, c.delivered);
+    EXPECT_GE(after.unclaimed, c.unclaimed + 3);
+    EXPECT_EQ(after.produced, after.delivered + after.unclaimed + after.trashed + after.lost);
+
+    // Camera 0 holds the composite frames; other cameras and bad queries.
+    EXPECT_EQ(Counts(emu, 0).produced, after.produced);
+    EXPECT_EQ(Counts(emu, 7).produced, 0u);
+    KiruFrameCounts unused{};
+    EXPECT_EQ(emu.GetFrameCounts(8, &unused), 0);
+    EXPECT_EQ(emu.GetFrameCounts(-2, &unused), 0);
+    EXPECT_EQ(emu.GetFrameCounts(0, nullptr), 0);
+}
+
+}  // namespace
