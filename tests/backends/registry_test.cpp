@@ -1,12 +1,21 @@
-// Back-end selection through the exported factory and deleter.
+// Back-end selection through the exported factory and deleter: which branch
+// each keyword and module list takes (checked with stand-in back-ends put in
+// the table), the fall-back to the emulator, and the factory's account of
+// what it tried.
 #include <gtest/gtest.h>
-
 #include <kiru/kiru.h>
+#include <kiru/station.h>
 
 #include <cstring>
 #include <string>
+#include <vector>
+
+#include "backends/registry.h"
 
 namespace {
+
+using kiru::backends::Backend;
+using kiru::backends::ScopedTable;
 
 // The factory needs a writable buffer of at least 8 bytes.
 struct Keyword {
@@ -17,39 +26,126 @@ struct Keyword {
     char buf[32];
 };
 
-TEST(Factory, KeywordsThatAskForTheEmulatorOrNameUndrivenHardwareYieldTheEmulator) {
-    for (const char* text : {"EMULATOR", "1394", "TORRIN", "QB1", "QB2E", "ELK", "TALON", "MARLO", "LUXOR2",
-                             "MARLO LUXOR2", "SOMETHING"}) {
+// A stand-in back-end: the common layer under the entry's grab type, with a
+// camera count the entry decides.
+template <IFW_IGRABTYPE Type, int Cameras>
+class FakeGrab : public CIGrab {
+public:
+    IFW_IGRABTYPE GetGrabType() override { return Type; }
+    int GetNumCameras() override { return Cameras; }
+};
+
+template <IFW_IGRABTYPE Type, int Cameras>
+IXGrab* MakeFake() {
+    return new FakeGrab<Type, Cameras>();
+}
+
+bool HasCameras(IXGrab* grab, std::string* why) {
+    if (grab->GetNumCameras() != 0) return true;
+    *why = "no camera answered";
+    return false;
+}
+
+// The built-in table's words and modules, with stand-ins; `gevCameras`
+// decides whether the GigE stand-in answers.
+std::vector<Backend> FakeTable(bool gevAnswers) {
+    return {
+        {IGRAB_LX2, "LX2", {"LUXOR2"}, {"LXP", "HVQ"}, &MakeFake<IGRAB_LX2, 1>, nullptr},
+        {IGRAB_GEV, "GigE", {"MARLO"}, {}, gevAnswers ? &MakeFake<IGRAB_GEV, 2> : &MakeFake<IGRAB_GEV, 0>,
+         &HasCameras},
+        {IGRAB_QB2, "QB2", {}, {"QBM"}, &MakeFake<IGRAB_QB2, 1>, nullptr},
+    };
+}
+
+std::vector<std::string> g_told;
+int Catch(void* context, char* message) {
+    EXPECT_EQ(context, &g_told);
+    g_told.emplace_back(message);
+    return 0;
+}
+
+struct Case {
+    const char* station;  // modules in enumeration order ("" for none)
+    const char* keyword;
+    bool gevAnswers;
+    IFW_IGRABTYPE expected;
+    bool bufferCleared;
+    const char* told;  // a line the factory's account must hold
+};
+
+class Selection : public ::testing::TestWithParam<Case> {
+protected:
+    void TearDown() override {
+        kiru::SetFactoryDbgCatcher(nullptr, nullptr);
+        kiru::sim::Station::Reset();
+    }
+};
+
+TEST_P(Selection, TakesTheWrittenBranch) {
+    const Case& c = GetParam();
+    std::string error;
+    ASSERT_TRUE(kiru::sim::Station::LoadText(c.station, "modules.ini", &error)) << error;
+    ScopedTable table(FakeTable(c.gevAnswers));
+    g_told.clear();
+    kiru::SetFactoryDbgCatcher(&Catch, &g_told);
+
+    Keyword kw(c.keyword);
+    IXGrab* grab = KiruGrabInstantiate(kw.buf);
+    ASSERT_NE(grab, nullptr);
+    EXPECT_EQ(grab->GetGrabType(), c.expected);
+    if (c.bufferCleared) {
+        for (int i = 0; i < 8; ++i) EXPECT_EQ(kw.buf[i], '\0') << "byte " << i;
+        if (std::strlen(c.keyword) < 8) {
+            EXPECT_EQ(kw.buf[9], 'x');  // only eight bytes are cleared
+        }
+    } else {
+        EXPECT_STREQ(kw.buf, c.keyword);
+        EXPECT_EQ(kw.buf[1], 'x');
+    }
+    std::string account;
+    for (const std::string& line : g_told) account += line + "\n";
+    EXPECT_NE(account.find(c.told), std::string::npos) << account;
+    EXPECT_EQ(KiruGrabDelete(grab), 1);
+}
+
+const char kAllModules[] = "[ABC]\n[LXP]\n[QBM]\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Factory, Selection,
+    ::testing::Values(
+        // The first module of ours decides; another module before it is passed over.
+        Case{kAllModules, "", true, IGRAB_LX2, false, "module \"ABC\" skipped: no back-end drives it"},
+        Case{"[QBM]\n[LXP]\n", "", true, IGRAB_QB2, false, "module \"QBM\" asks for QB2"},
+        Case{"[HVQ]\n", "", true, IGRAB_LX2, false, "module \"HVQ\" asks for LX2"},
+        Case{"[LX]\n[QB]\n", "", true, IGRAB_EMULATOR, false, "no back-end answered: the emulator"},
+        Case{"", "", true, IGRAB_EMULATOR, false, "no capture module answered"},
+        // A keyword matching no test runs enumeration too ("LUXOR2" alone included).
+        Case{kAllModules, "LUXOR2", true, IGRAB_LX2, true, "module \"LXP\" asks for LX2"},
+        Case{"[QBM]\n", "my-emulator", true, IGRAB_QB2, true, "module \"QBM\" asks for QB2"},
+        // "MARLO" picks by keyword; "LUXOR2" is tested first.
+        Case{kAllModules, "MARLO", true, IGRAB_GEV, true, "GigE chosen (grab type 8)"},
+        Case{kAllModules, "MARLO", false, IGRAB_EMULATOR, true, "GigE skipped: no camera answered"},
+        Case{"", "MARLO LUXOR2", true, IGRAB_LX2, true, "\"LUXOR2\" asks for LX2"},
+        // Words that ask for the emulator, or name a tag-only back-end, win over hardware.
+        Case{kAllModules, "EMULATOR", true, IGRAB_EMULATOR, true, "asks for the emulator"},
+        Case{kAllModules, "1394", true, IGRAB_EMULATOR, true, "asks for the emulator"},
+        Case{kAllModules, "TORRIN", true, IGRAB_EMULATOR, true, "asks for the emulator"},
+        Case{kAllModules, "MARLO QB2E", true, IGRAB_EMULATOR, true, "only tags the common layer"},
+        Case{kAllModules, "ELK", true, IGRAB_EMULATOR, true, "only tags the common layer"},
+        Case{kAllModules, "TALON", true, IGRAB_EMULATOR, true, "only tags the common layer"},
+        Case{kAllModules, "QB1", true, IGRAB_EMULATOR, true, "only tags the common layer"}));
+
+TEST(Factory, BackEndsNotInTheLibraryFallBackToTheEmulator) {
+    std::string error;
+    ASSERT_TRUE(kiru::sim::Station::LoadText("[LXP]\n", "lxp.ini", &error)) << error;
+    for (const char* text : {"", "MARLO", "MARLO LUXOR2"}) {
         Keyword kw(text);
         IXGrab* grab = KiruGrabInstantiate(kw.buf);
         ASSERT_NE(grab, nullptr) << text;
         EXPECT_EQ(grab->GetGrabType(), IGRAB_EMULATOR) << text;
-        // The first eight bytes are cleared; the rest of the buffer is left alone.
-        for (int i = 0; i < 8; ++i) EXPECT_EQ(kw.buf[i], '\0') << text << " byte " << i;
-        if (std::strlen(text) < 8) {
-            EXPECT_EQ(kw.buf[9], 'x') << text;
-        }
-        EXPECT_EQ(KiruGrabDelete(grab), 1);
+        KiruGrabDelete(grab);
     }
-}
-
-TEST(Factory, EmptyKeywordRunsModuleEnumerationAndLeavesTheBufferAlone) {
-    Keyword kw("");
-    IXGrab* grab = KiruGrabInstantiate(kw.buf);
-    ASSERT_NE(grab, nullptr);
-    EXPECT_EQ(grab->GetGrabType(), IGRAB_EMULATOR);
-    EXPECT_EQ(kw.buf[0], '\0');
-    EXPECT_EQ(kw.buf[1], 'x');
-    EXPECT_EQ(KiruGrabDelete(grab), 1);
-}
-
-TEST(Factory, KeywordTestsAreCaseSensitiveSubstrings) {
-    Keyword kw("my-emulator-please");  // lower case: no keyword matches, enumeration decides
-    IXGrab* grab = KiruGrabInstantiate(kw.buf);
-    ASSERT_NE(grab, nullptr);
-    EXPECT_EQ(grab->GetGrabType(), IGRAB_EMULATOR);
-    EXPECT_EQ(kw.buf[0], '\0');
-    KiruGrabDelete(grab);
+    kiru::sim::Station::Reset();
 }
 
 // A grab object whose Terminate result the deleter must hand back.
