@@ -62,7 +62,7 @@ int CRCS::SetPulseGenTime(HPULSEGEN unit, double timeUs, ULONG flags) {
     kiru::sim::SimModule* sim = m_sim.get();
     const auto start = static_cast<std::int64_t>(timeUs);
     sim->clock.Post(0, start, [sim, unit, start] {
-        std::lock_guard<std::mutex> lock(sim->mutex);
+        std::lock_guard<std::mutex> held(sim->mutex);
         // A unit deleted before its time fires nothing.
         PulseGen* g = FindUnit(*sim, unit);
         if (!g) return;

@@ -53,8 +53,8 @@ private:
 // Register work with a conditional, in the manner of an output pulse.
 class RegisterScript : public CVixn {
 public:
-    RegisterScript(CModule* module, ULONG mask, ULONG level)
-        : CVixn(module, 10000.0, 5), m_mask(mask), m_level(level) {}
+    RegisterScript(CModule* module, ULONG mask, ULONG levelBits)
+        : CVixn(module, 10000.0, 5), m_mask(mask), m_level(levelBits) {}
 
     CVixnEle copy{this};
     CVixnEle level{this};

@@ -11,36 +11,36 @@ namespace kiru::sim {
 
 // ---- SimChannel --------------------------------------------------------
 
-bool SimChannel::Supported(ULONG number) const {
-    if (caps.count(number) || texts.count(number)) return true;
-    auto it = desc.params.lower_bound({number, 0});
-    return it != desc.params.end() && it->first.first == number;
+bool SimChannel::Supported(ULONG param) const {
+    if (caps.count(param) || texts.count(param)) return true;
+    auto it = desc.params.lower_bound({param, 0});
+    return it != desc.params.end() && it->first.first == param;
 }
 
-bool SimChannel::HasValue(ULONG number, ULONG index) const { return values.count({number, index}) != 0; }
+bool SimChannel::HasValue(ULONG param, ULONG index) const { return values.count({param, index}) != 0; }
 
-double SimChannel::Value(ULONG number, ULONG index, double fallback) const {
-    auto it = values.find({number, index});
+double SimChannel::Value(ULONG param, ULONG index, double fallback) const {
+    auto it = values.find({param, index});
     return it == values.end() ? fallback : it->second;
 }
 
-double SimChannel::Limit(ULONG number, double value) const {
-    auto it = caps.find(number);
+double SimChannel::Limit(ULONG param, double value) const {
+    auto it = caps.find(param);
     if (it == caps.end()) return value;
     return std::min(std::max(value, it->second.first), it->second.second);
 }
 
-double SimChannel::TextAddress(ULONG number) const {
-    auto it = texts.find(number);
+double SimChannel::TextAddress(ULONG param) const {
+    auto it = texts.find(param);
     if (it == texts.end()) return 0.0;
     return static_cast<double>(reinterpret_cast<std::uintptr_t>(it->second.c_str()));
 }
 
-void SimChannel::SetText(ULONG number, const std::string& text) {
-    auto it = texts.find(number);
+void SimChannel::SetText(ULONG param, const std::string& text) {
+    auto it = texts.find(param);
     // A client may still hold the old text's address: its node is kept.
     if (it != texts.end()) retiredTexts.push_back(texts.extract(it));
-    texts.emplace(number, text);
+    texts.emplace(param, text);
 }
 
 ORV_CAM_ATTR SimChannel::Attributes() const {

@@ -70,14 +70,14 @@ struct SimChannel {
     std::vector<std::shared_ptr<SimGrab>> grabs;
     std::shared_ptr<const Image> image;
 
-    bool Supported(ULONG number) const;
-    bool HasValue(ULONG number, ULONG index) const;
-    double Value(ULONG number, ULONG index, double fallback = 0.0) const;
+    bool Supported(ULONG param) const;
+    bool HasValue(ULONG param, ULONG index) const;
+    double Value(ULONG param, ULONG index, double fallback = 0.0) const;
     // The value the camera keeps for a requested one: limited to its caps.
-    double Limit(ULONG number, double value) const;
+    double Limit(ULONG param, double value) const;
     // Text parameter: its address as a double, or 0 when there is no text.
-    double TextAddress(ULONG number) const;
-    void SetText(ULONG number, const std::string& text);
+    double TextAddress(ULONG param) const;
+    void SetText(ULONG param, const std::string& text);
 
     ORV_CAM_ATTR Attributes() const;
     FrameGeometry Geometry() const;
