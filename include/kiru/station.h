@@ -1,14 +1,16 @@
-// The simulated station behind the capture library: the API that tests and
-// tools use to load a station, look at what the library sent to the
-// hardware and act as the hardware (inputs, events, triggers, lost cameras).
-// The grab back-ends never use it; they see the station only through the
-// capture library's classes.
+// kiru::sim::Station: the simulated station behind the library's capture
+// layer. Integration tests and tools use it to load a station (a small INI
+// description of capture modules, cameras and I/O controllers), read the
+// trace of what the library sent to the hardware, and act as the hardware:
+// fire triggers and events, change inputs, lose a camera. The grab objects
+// never use it; they see the station only through the capture layer.
 //
 // Modules are named by module name and index ("GEV", 0), channels by their
 // number. Operations on a module or channel that the station does not have
 // return false (or an empty value).
 #pragma once
 
+#include <kiru/export.h>
 #include <kiru/win_types.h>
 
 #include <cstdint>
@@ -30,7 +32,7 @@ struct DisplayInfo {
     std::vector<unsigned char> pixels;  // the image of the last paint
 };
 
-class Station {
+class KIRU_API Station {
 public:
     // Replaces the station with the one described by a file or a text. On a
     // bad line nothing is loaded, the previous station stays and error reads

@@ -1,6 +1,6 @@
 // The capture and display library contract: everything the grab back-ends
 // may use. The simulated station behind it is driven through
-// "capture/sim/station.h" by tests and tools only.
+// <kiru/station.h> by tests and tools only.
 #pragma once
 
 #include <kiru/ciobject.h>

@@ -8,7 +8,7 @@
 #include <string>
 #include <thread>
 
-#include "capture/sim/station.h"
+#include <kiru/station.h>
 
 namespace kiru::test {
 

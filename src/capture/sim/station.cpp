@@ -1,5 +1,5 @@
 // The simulation API over the station state.
-#include "capture/sim/station.h"
+#include <kiru/station.h>
 
 #include <cstring>
 

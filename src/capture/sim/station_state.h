@@ -3,6 +3,7 @@
 // display paints). The first use loads the file named by KIRU_STATION.
 #pragma once
 
+#include <kiru/station.h>
 #include <kiru/win_types.h>
 
 #include <map>
@@ -13,7 +14,6 @@
 #include <vector>
 
 #include "capture/orv_types.h"
-#include "capture/sim/station.h"
 #include "capture/sim/station_desc.h"
 
 namespace kiru::sim {
