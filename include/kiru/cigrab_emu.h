@@ -113,6 +113,8 @@ protected:
     ULONG m_lastDeliveredImageIndex;
     ULONG m_teachImageIndex;
     int m_threadsRun;  // the running flag as the three threads read it
+    DWORD m_callbackThreadId;
+    DWORD m_trashThreadId;
 
 private:
     UINT CountImageFiles(char* folder);
@@ -131,6 +133,8 @@ private:
     int UnLockBuffer(unsigned int index);
     int IsBufferLocked(unsigned int index);
     bool ThreadsRun() const;
+    // True on the callback or trash thread, i.e. inside a client callback.
+    bool OnOwnThread() const;
     void CopyCompositeToRing(ULONG index);
     void CopyDibToPlane(unsigned char* dest, std::size_t limit);
 

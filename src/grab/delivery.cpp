@@ -34,13 +34,17 @@ bool CIGrab::CallTrashCallback(unsigned char* image, ULONG frame, std::int64_t s
 
 void CIGrab::DeliverFrame(unsigned char* image, ULONG frame, std::int64_t stamp, int cameras, CallbackRule rule,
                           int camera) {
-    bool delivered = false;
+    // The fate is counted before the call: a client that stops acquisition
+    // from inside the callback finds the frame already accounted for.
     if (m_asyncMode && BufferExCallbackRegistered()) {
-        for (int c = 0; c < cameras; ++c) delivered = CallBufferExCallback(image, frame, stamp, c) || delivered;
-    } else {
-        delivered = CallBufferCallback(image, frame, stamp, rule);
+        CountFrames(camera, kFateDelivered);
+        for (int c = 0; c < cameras; ++c) CallBufferExCallback(image, frame, stamp, c);
+        return;
     }
-    CountFrames(camera, delivered ? kFateDelivered : kFateUnclaimed);
+    const bool registered =
+        m_bufferCallback != nullptr && (rule == kFunctionSet || m_bufferContext != nullptr);
+    CountFrames(camera, registered ? kFateDelivered : kFateUnclaimed);
+    if (registered) CallBufferCallback(image, frame, stamp, rule);
 }
 
 void CIGrab::CountFrames(int camera, FrameFate fate, std::uint64_t count) {

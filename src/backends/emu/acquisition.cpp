@@ -37,8 +37,11 @@ void Release(HANDLE semaphore) {
     if (semaphore != nullptr) ::ReleaseSemaphore(semaphore, 1, nullptr);
 }
 
-void Join(HANDLE& thread) {
-    if (thread == nullptr) return;
+// Joins a thread, unless it is the calling one: a thread stopped from inside
+// its own callback ends once the callback returns, and is joined by the next
+// Start, Stop or Terminate from another thread.
+void Join(HANDLE& thread, DWORD id) {
+    if (thread == nullptr || id == ::GetCurrentThreadId()) return;
     ::WaitForSingleObject(thread, INFINITE);
     ::CloseHandle(thread);
     thread = nullptr;
@@ -52,6 +55,9 @@ void Close(HANDLE& handle) {
 }  // namespace
 
 int CIGrabEmu::Start() {
+    // A new set of threads cannot start while the calling one, an old
+    // callback thread, is still inside its callback.
+    if (OnOwnThread()) return Fail("CIGrabEmu", "Start", "called from inside a callback");
     if (!CIGrab::Start()) return 0;
 
     const LONG ringBuffers = static_cast<LONG>(m_bufferCount) - 1;
@@ -70,8 +76,9 @@ int CIGrabEmu::Start() {
     Store(m_threadsRun, 1);
     for (ULONG i = 0; i + 1 < m_bufferCount; ++i) Store(m_lockFlags[i], ULONG(0));
 
-    m_callbackThread = ::CreateThread(nullptr, kThreadStack, &CIGrabEmu::CallbackThreadMain, this, 0, nullptr);
-    m_trashThread = ::CreateThread(nullptr, 0, &CIGrabEmu::TrashThreadMain, this, 0, nullptr);
+    m_callbackThread =
+        ::CreateThread(nullptr, kThreadStack, &CIGrabEmu::CallbackThreadMain, this, 0, &m_callbackThreadId);
+    m_trashThread = ::CreateThread(nullptr, 0, &CIGrabEmu::TrashThreadMain, this, 0, &m_trashThreadId);
     m_producerThread = ::CreateThread(nullptr, kThreadStack, &CIGrabEmu::ProducerThreadMain, this, 0, nullptr);
     if (!m_callbackThread || !m_trashThread || !m_producerThread) {
         // The producer waits for both other threads to have started; stand in
@@ -91,14 +98,17 @@ int CIGrabEmu::Stop() {
     Release(m_triggerSemaphore);
 
     const bool producerRan = m_producerThread != nullptr;
-    Join(m_producerThread);
+    Join(m_producerThread, 0);
     if (!producerRan) {
         // The producer's farewell releases wake the other two threads.
         Release(m_frameReadySemaphore);
         Release(m_trashSemaphore);
     }
-    Join(m_trashThread);
-    Join(m_callbackThread);
+    // Called from inside a callback, the calling thread is not joined; once
+    // its callback returns it sees the running flag clear and ends without
+    // touching the semaphores again.
+    Join(m_trashThread, m_trashThreadId);
+    Join(m_callbackThread, m_callbackThreadId);
     SettleFrameCounts();
 
     Close(m_callbackStartedSemaphore);
@@ -110,6 +120,12 @@ int CIGrabEmu::Stop() {
 }
 
 bool CIGrabEmu::ThreadsRun() const { return Load(m_threadsRun) != 0; }
+
+bool CIGrabEmu::OnOwnThread() const {
+    const DWORD self = ::GetCurrentThreadId();
+    return (m_callbackThread != nullptr && self == m_callbackThreadId) ||
+           (m_trashThread != nullptr && self == m_trashThreadId);
+}
 
 // ---- Buffer locks ---------------------------------------------------------
 

@@ -65,7 +65,9 @@ CIGrabEmu::CIGrabEmu(IGEMU_FILE_STORE store)
       m_bufferImageIndex{},
       m_lastDeliveredImageIndex(0),
       m_teachImageIndex(0),
-      m_threadsRun(0) {
+      m_threadsRun(0),
+      m_callbackThreadId(0),
+      m_trashThreadId(0) {
     kiru::os::CopyCut(m_requestedImagePath, "./images");
 }
 

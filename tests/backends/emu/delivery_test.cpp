@@ -1,7 +1,11 @@
-// Frames by fate: whatever the client does with its buffers and callbacks,
-// every frame the emulator produced is accounted for once acquisition stops.
+// Delivery as the client sees it: every frame the emulator produced is
+// accounted for once acquisition stops, whatever the client does with its
+// buffers and callbacks, and a callback may stop acquisition.
 #include <gtest/gtest.h>
 #include <kiru/kiru.h>
+
+#include <atomic>
+#include <string>
 
 #include "emu_fixture.h"
 #include "support/poll.h"
@@ -62,6 +66,52 @@ TEST_F(FrameCounts, EveryProducedFrameEndsInOneFate) {
     EXPECT_EQ(emu.GetFrameCounts(8, &unused), 0);
     EXPECT_EQ(emu.GetFrameCounts(-2, &unused), 0);
     EXPECT_EQ(emu.GetFrameCounts(0, nullptr), 0);
+}
+
+// Stops acquisition from inside its first frame and tries to start it again.
+struct StoppingClient {
+    explicit StoppingClient(CIGrabEmu* grab) : emu(grab) {}
+    CIGrabEmu* emu;
+    std::atomic<int> calls{0};
+    std::atomic<bool> stopped{false};
+    int stopResult = -1, startResult = -1;
+    std::string startError;
+    static int OnFrame(unsigned char*, unsigned, std::int64_t, void* self) {
+        auto* me = static_cast<StoppingClient*>(self);
+        if (me->calls++ == 0) {
+            me->stopResult = me->emu->Stop();
+            me->startResult = me->emu->Start();
+            me->startError = me->emu->GetLastErrorMsg();
+            me->stopped = true;
+        }
+        return 0;
+    }
+};
+
+TEST_F(FrameCounts, StopFromInsideACallbackEndsAcquisition) {
+    Flat(images_ + "/a.bmp", 32, 16, 7);
+    CIGrabEmu emu(IGEMU_FILE_STORE_FILES);
+    std::string path = images_;
+    emu.EmulateFromNewImagePath(&path[0], 0, 0);
+    ASSERT_EQ(emu.Initialize(), 1);
+    ASSERT_EQ(emu.Create(0, 0, 32, 16, 8, 4, 5000), 1);
+    StoppingClient client(&emu);
+    emu.RegisterBufferCallback(&StoppingClient::OnFrame, &client);
+    ASSERT_EQ(emu.Start(), 1);
+    ASSERT_TRUE(kiru_test::WaitUntil([&] { return client.stopped.load(); }));
+    EXPECT_EQ(client.stopResult, 1);
+    EXPECT_EQ(client.startResult, 0);
+    EXPECT_EQ(client.startError, "CIGrabEmu::Start: called from inside a callback");
+    EXPECT_EQ(emu.IsGrabRunning(), 0);
+
+    // From the client's own thread the emulator starts again, after the
+    // stopped callback thread has been joined.
+    ASSERT_EQ(emu.Start(), 1);
+    ASSERT_TRUE(kiru_test::WaitUntil([&] { return client.calls >= 2; }));
+    ASSERT_EQ(emu.Stop(), 1);
+    const KiruFrameCounts c = Counts(emu);
+    EXPECT_EQ(c.produced, c.delivered + c.unclaimed + c.trashed + c.lost);
+    EXPECT_EQ(c.delivered, std::uint64_t(client.calls.load()));
 }
 
 }  // namespace
