@@ -36,7 +36,23 @@ public:
     virtual int Stop();
     virtual int Start();
 
-    // Callbacks
+    // Callbacks. The contract with the client:
+    // - Frame, trash and change-solution callbacks run on the back-end's
+    //   acquisition or interrupt threads, never on the thread that registered
+    //   them; the acquisition-thread-exit callback runs on the exiting thread.
+    // - The image handed to a callback is a ring buffer (or a converted copy)
+    //   that is valid until the callback returns; copy what you keep. A buffer
+    //   the client still holds when the ring comes round to it makes the new
+    //   frame go to the trash callback.
+    // - A buffer-ex descriptor lives for the call only.
+    // - Change callbacks while acquisition is stopped: registration takes no
+    //   lock. Callback results are ignored.
+    // - A callback may call the object's setters, triggers, verdicts and Stop.
+    //   Stop from inside a callback ends acquisition without waiting for the
+    //   calling thread, which ends once the callback returns; Start from inside
+    //   a callback fails. Destroy, Terminate and KiruGrabDelete belong on the
+    //   client's own threads.
+    // - After Stop returns on a client thread, no frame callback runs.
     virtual void RegisterTrashCallback(IFW_BUFFER_CALLBACK fn, void* context);
     virtual void RegisterBufferCallback(IFW_BUFFER_CALLBACK fn, void* context);
     virtual void RegisterBufferCallbackEx(IFW_BUFFER_EX_CALLBACK fn, void* context);
