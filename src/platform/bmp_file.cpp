@@ -82,32 +82,54 @@ bool SameFormat(const BITMAPINFO& info, const Dib& target) {
     return std::memcmp(masks, target.Masks(), sizeof masks) == 0;
 }
 
+// Three little-endian masks as the first three colour entries.
+bool ReadMasks(BmpFile& file, BITMAPINFO& info) {
+    unsigned char raw[12];
+    if (!file.Read(raw, sizeof raw)) return false;
+    for (int i = 0; i < 3; ++i) {
+        const std::uint32_t mask = Le32(raw + 4 * i);
+        info.bmiColors[i] = RGBQUAD{BYTE(mask), BYTE(mask >> 8), BYTE(mask >> 16), BYTE(mask >> 24)};
+    }
+    return true;
+}
+
 // The colour table of the file (its masks for BI_BITFIELDS, its palette for
-// 8 bits or fewer); the reading position is just past the information header.
-bool ReadColors(BmpFile& file, BITMAPINFO& info) {
+// 8 bits or fewer); the reading position is just past the first 40 bytes of
+// the information header. The masks sit there in every header form: after a
+// 40-byte header, or as the next fields of a longer one (a longer header
+// whose mask fields are empty is taken to have them after it instead).
+bool ReadColors(BmpFile& file, BITMAPINFO& info, DWORD pixelOffset, const BmpReadRules& rules) {
     BITMAPINFOHEADER& h = info.bmiHeader;
+    const std::uint64_t tableStart = 14 + std::uint64_t(h.biSize);
     if (h.biCompression == BI_BITFIELDS) {
-        unsigned char raw[12];
-        if (!file.Read(raw, sizeof raw)) return false;
-        for (int i = 0; i < 3; ++i) {
-            const std::uint32_t mask = Le32(raw + 4 * i);
-            info.bmiColors[i] = RGBQUAD{BYTE(mask), BYTE(mask >> 8), BYTE(mask >> 16), BYTE(mask >> 24)};
+        if (!ReadMasks(file, info)) return false;
+        if (h.biSize > sizeof(BITMAPINFOHEADER) && MaskEntry(info.bmiColors[0]) == 0 &&
+            MaskEntry(info.bmiColors[1]) == 0 && MaskEntry(info.bmiColors[2]) == 0 &&
+            !(file.Seek(tableStart) && ReadMasks(file, info))) {
+            return false;
         }
     }
     if (h.biBitCount > 8) return true;  // a palette beside true colour is only a display hint
-    if (h.biClrUsed != 0) {
-        // Entries past 256 cannot be indexed by 8-bit pixels.
-        const DWORD count = h.biClrUsed < 256 ? h.biClrUsed : 256;
-        unsigned char raw[256 * 4];
-        if (!file.Read(raw, count * 4)) return false;
-        for (DWORD i = 0; i < count; ++i) {
-            info.bmiColors[i] = RGBQUAD{raw[4 * i], raw[4 * i + 1], raw[4 * i + 2], raw[4 * i + 3]};
-        }
-        h.biClrUsed = count;
-    } else {
+    if (h.biClrUsed == 0 && !rules.lenient) {
         const DWORD count = 1u << h.biBitCount;
         for (DWORD i = 0; i < count; ++i) info.bmiColors[i] = RGBQUAD{BYTE(i), BYTE(i), BYTE(i), 0};
         h.biClrUsed = count;
+        return true;
+    }
+    // The palette follows the whole information header. Entries past 256
+    // cannot be indexed by 8-bit pixels.
+    if (h.biSize != sizeof(BITMAPINFOHEADER) && !file.Seek(tableStart)) return false;
+    DWORD count = h.biClrUsed == 0 ? 1u << h.biBitCount : h.biClrUsed < 256 ? h.biClrUsed : 256;
+    h.biClrUsed = count;
+    if (rules.lenient) {
+        // A table cut short by the pixels: the missing entries stay black.
+        const std::uint64_t fits = pixelOffset > tableStart ? (pixelOffset - tableStart) / 4 : 0;
+        if (fits < count) count = DWORD(fits);
+    }
+    unsigned char raw[256 * 4];
+    if (!file.Read(raw, count * 4)) return false;
+    for (DWORD i = 0; i < count; ++i) {
+        info.bmiColors[i] = RGBQUAD{raw[4 * i], raw[4 * i + 1], raw[4 * i + 2], raw[4 * i + 3]};
     }
     return true;
 }
@@ -197,7 +219,7 @@ bool ReadBmpHeaders(const char* path, BITMAPFILEHEADER& fileHeader, BITMAPINFOHE
            file.ReadInfoHeader(infoHeader);
 }
 
-int LoadBmpFile(const char* path, Dib& target, BmpHeaderFilter filter, void* context) {
+int LoadBmpFile(const char* path, Dib& target, BmpHeaderFilter filter, void* context, const BmpReadRules& rules) {
     if (path == nullptr || path[0] == '\0') return 0;
     BmpFile file;
     BITMAPFILEHEADER fileHeader;
@@ -212,13 +234,14 @@ int LoadBmpFile(const char* path, Dib& target, BmpHeaderFilter filter, void* con
     if (storedWidth <= 0 || storedWidth > LONG(0x7FFFFFF0)) return 0;
     h.biWidth = (storedWidth + 3) & ~LONG(3);
     if (filter != nullptr && !filter(h, context)) return 0;
-    if (h.biSize != sizeof(BITMAPINFOHEADER)) return 0;
+    if (h.biSize != sizeof(BITMAPINFOHEADER) && !(rules.lenient && h.biSize > sizeof(BITMAPINFOHEADER))) return 0;
 
     const std::uint32_t rows = Magnitude(h.biHeight);
     const std::uint64_t dibRowBytes = DibRowBytes(h.biWidth, h.biBitCount);
     const std::uint64_t fileRowBytes = DibRowBytes(storedWidth, h.biBitCount);
     h.biSizeImage = static_cast<DWORD>(dibRowBytes * rows);
-    if (!ReadColors(file, info)) return 0;
+    if (!ReadColors(file, info, fileHeader.bfOffBits, rules)) return 0;
+    h.biSize = sizeof(BITMAPINFOHEADER);  // the fields of a longer header are not used
 
     // The rows must be in the file before anything is sized from the header.
     const std::uint64_t pixelBytes = fileRowBytes * rows;

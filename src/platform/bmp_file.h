@@ -62,6 +62,17 @@ bool ReadBmpHeaders(const char* path, BITMAPFILEHEADER& fileHeader, BITMAPINFOHE
 // with the width rounded up to a multiple of 4.
 typedef bool (*BmpHeaderFilter)(const BITMAPINFOHEADER& header, void* context);
 
+// How strictly LoadBmpFile reads a file's headers. The default reads only
+// 40-byte information headers and takes a colour count of 0 as the grey ramp.
+// The lenient rules also take the longer information headers other tools
+// write (their first 40 bytes are the same; the colour table follows the
+// whole header), read a colour count of 0 as a table of 2^bits entries in the
+// file, and read the table only as far as the pixels (missing entries are
+// black).
+struct BmpReadRules {
+    bool lenient = false;
+};
+
 // Loads the BMP file at path and draws its image over the whole of target.
 // The file's width is rounded up to a multiple of 4 (the extra columns come
 // from the row padding, or are black), and that image is stretched onto the
@@ -71,6 +82,7 @@ typedef bool (*BmpHeaderFilter)(const BITMAPINFOHEADER& header, void* context);
 // top-down, are drawn. When the file already has the target's format and
 // size, its rows are read straight into the target. filter may be null.
 // Returns the number of rows drawn; 0 when the file is refused or unreadable.
-int LoadBmpFile(const char* path, Dib& target, BmpHeaderFilter filter, void* context);
+int LoadBmpFile(const char* path, Dib& target, BmpHeaderFilter filter, void* context,
+                const BmpReadRules& rules = BmpReadRules());
 
 }  // namespace kiru::platform

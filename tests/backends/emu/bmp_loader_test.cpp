@@ -311,6 +311,42 @@ TEST_F(BmpLoader, TheFilterSeesTheRoundedWidthAndMayRefuse) {
     EXPECT_EQ(PixelOf(*target, 0, 0), (Rgb{0x10, 0x20, 0x30}));
 }
 
+TEST_F(BmpLoader, LenientRulesTakeLongerHeadersAndTheFilesOwnTable) {
+    kiru::platform::BmpReadRules lenient;
+    lenient.lenient = true;
+    auto target = Target(4, 1, 24);
+    BmpSpec v5;
+    v5.width = 4;
+    v5.height = 1;
+    v5.bits = 32;
+    v5.headerSize = 124;
+    v5.compression = 3;  // masks after the header, the header's own mask fields empty
+    v5.masks[0] = 0xFF0000, v5.masks[1] = 0xFF00, v5.masks[2] = 0xFF;
+    const std::string longer = Write("v5.bmp", v5, [](int x, int) { return 0x102030u * (x + 1); });
+    EXPECT_EQ(LoadBmpFile(longer.c_str(), *target, nullptr, nullptr), 0);
+    ASSERT_EQ(LoadBmpFile(longer.c_str(), *target, nullptr, nullptr, lenient), 1);
+    EXPECT_EQ(PixelOf(*target, 3, 0), (Rgb{0x40, 0x80, 0xC0}));
+
+    // A colour count of 0 over a red table: the grey ramp by default, the
+    // file's table when lenient, black where the pixels cut the table short.
+    BmpSpec red;
+    red.width = 4;
+    red.height = 1;
+    red.clrUsed = 0;
+    red.palette.assign(256, BmpColor{0, 0, 200, 0});
+    const auto index = [](int x, int) { return std::uint32_t(x); };
+    const std::string full = Write("red.bmp", red, index);
+    ASSERT_EQ(LoadBmpFile(full.c_str(), *target, nullptr, nullptr), 1);
+    EXPECT_EQ(PixelOf(*target, 3, 0), (Rgb{3, 3, 3}));
+    ASSERT_EQ(LoadBmpFile(full.c_str(), *target, nullptr, nullptr, lenient), 1);
+    EXPECT_EQ(PixelOf(*target, 3, 0), (Rgb{200, 0, 0}));
+    red.offBits = 14 + 40 + 2 * 4;
+    const std::string cut = Write("cut.bmp", red, index);
+    ASSERT_EQ(LoadBmpFile(cut.c_str(), *target, nullptr, nullptr, lenient), 1);
+    EXPECT_EQ(PixelOf(*target, 1, 0), (Rgb{200, 0, 0}));
+    EXPECT_EQ(PixelOf(*target, 2, 0), (Rgb{0, 0, 0}));
+}
+
 TEST_F(BmpLoader, MalformedFilesAreRefused) {
     auto flat = [](int, int) { return 7u; };
     struct Case {
