@@ -130,6 +130,15 @@ TEST_F(KiruGrabTool, StationFileIsUsedForModuleEnumeration) {
     EXPECT_EQ(run.status, 2) << run.out;
 }
 
+TEST_F(KiruGrabTool, BadStationFileEndsTheRunWhateverTheKeyword) {
+    const std::string bad = (dir_ / "typo.ini").string();
+    std::ofstream(bad) << "[GEV]\nWidht = 640\n";
+    const ToolRun run = RunTool("-q -n 1 --station " + bad);
+    EXPECT_EQ(run.status, 2) << run.out;
+    EXPECT_NE(run.out.find("kiru-grab: " + bad + ":2: unknown key 'Widht'"), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find("frames delivered"), std::string::npos) << run.out;
+}
+
 TEST_F(KiruGrabTool, BadArgumentsExitWithStatusTwo) {
     for (const char* args : {"--bogus", "--trigger sometimes", "--rotate 400", "--buffers 1", "--mirror --flip",
                              "--images /no/such/folder"}) {

@@ -1,6 +1,7 @@
 #include "session.h"
 
 #include <kiru/kiru.h>
+#include <kiru/station.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -11,6 +12,10 @@
 #include <mutex>
 #include <string>
 #include <thread>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include "bmp_save.h"
 
@@ -90,10 +95,46 @@ bool AsksForEmulator(const std::string& keyword) {
     return false;
 }
 
+// This program's own file, or an empty path when it cannot be told.
+std::filesystem::path OwnExecutable() {
+#ifdef _WIN32
+    std::wstring buffer(32768, L'\0');
+    const DWORD n = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (n == 0 || n >= buffer.size()) return std::filesystem::path();
+    buffer.resize(n);
+    return std::filesystem::path(buffer);
+#else
+    std::error_code ec;
+    std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return ec ? std::filesystem::path() : self;
+#endif
+}
+
+// The bundled sample images: installed beside the program (KIRU_INSTALLED_SAMPLES
+// is relative to the folder of the executable), else those of the source tree
+// the program was built from.
+std::string BundledImages() {
+    const std::filesystem::path self = OwnExecutable();
+    if (!self.empty()) {
+        const std::filesystem::path installed = self.parent_path() / KIRU_INSTALLED_SAMPLES / "images";
+        std::error_code ec;
+        if (std::filesystem::is_directory(installed, ec)) return installed.lexically_normal().string();
+    }
+    return std::string(KIRU_SAMPLES_DIR) + "/images";
+}
+
 }  // namespace
 
 int RunSession(const GrabOptions& o) {
-    if (!o.station.empty()) setenv("KIRU_STATION", o.station.c_str(), 1);
+    // A bad station file ends the run before anything else happens, whether
+    // or not the keyword would have reached the station.
+    if (!o.station.empty()) {
+        std::string error;
+        if (!kiru::sim::Station::LoadFile(o.station, &error)) {
+            std::fprintf(stderr, "kiru-grab: %s\n", error.c_str());
+            return 2;
+        }
+    }
     if (!o.saveDir.empty()) {
         std::error_code ec;
         std::filesystem::create_directories(o.saveDir, ec);
@@ -125,9 +166,9 @@ int RunSession(const GrabOptions& o) {
 
     if (!grab->Initialize()) return fail("Initialize");
     constexpr ULONG kKeep = 0xFFFFFFFEu;
+    std::string folder;  // the emulator's image folder
     if (type == IGRAB_EMULATOR) {
-        std::string folder = o.images.empty() ? std::string(KIRU_SAMPLES_DIR) + "/images" : o.images;
-        folder = std::filesystem::absolute(folder).string();
+        folder = std::filesystem::absolute(o.images.empty() ? BundledImages() : o.images).string();
         grab->EmulateFromNewImagePath(folder.data(), kKeep, kKeep);
     }
     if (o.color && !grab->SetImageColor(IFW_COLOR_RGB24)) return fail("SetImageColor");
@@ -182,6 +223,7 @@ int RunSession(const GrabOptions& o) {
     std::printf("geometry: %lu x %lu, %lu bits per pixel, %lu buffers\n",
                 static_cast<unsigned long>(grab->GetWidth()), static_cast<unsigned long>(grab->GetHeight()),
                 static_cast<unsigned long>(bits), static_cast<unsigned long>(grab->GetBufferCount()));
+    if (!folder.empty()) std::printf("images: %s\n", folder.c_str());
     std::printf("frames delivered: %u\n", tally.delivered);
     std::printf("frames trashed: %u\n", tally.trashed);
     const double span = std::chrono::duration<double>(tally.last - tally.first).count();
