@@ -1,19 +1,48 @@
-# Installs the built package into a scratch prefix, then configures, builds and
-# runs a separate client project against it with find_package(Kiru).
+# Installs the built package into a scratch prefix, then builds a separate
+# client against it twice (a CMake project with find_package(Kiru), and a
+# plain compiler call with the flags of kiru.pc) and runs both builds; then
+# runs the installed kiru-grab from the prefix on its installed samples.
 file(REMOVE_RECURSE ${WORK_DIR})
 file(MAKE_DIRECTORY ${WORK_DIR})
+set(prefix ${WORK_DIR}/prefix)
 
+# Runs a command; fails the test when it fails. The output is left in `out`.
 function(run)
-  execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE output ERROR_VARIABLE err)
   if(NOT rc EQUAL 0)
-    message(FATAL_ERROR "command failed (${rc}): ${ARGN}\n${out}\n${err}")
+    message(FATAL_ERROR "command failed (${rc}): ${ARGN}\n${output}\n${err}")
   endif()
-  message("${out}")
+  message("${output}")
+  set(out "${output}" PARENT_SCOPE)
 endfunction()
 
-run(${CMAKE_COMMAND} --install ${KIRU_BINARY_DIR} --prefix ${WORK_DIR}/prefix)
+run(${CMAKE_COMMAND} --install ${KIRU_BINARY_DIR} --prefix ${prefix})
+file(REAL_PATH ${prefix}/${KIRU_DATADIR}/kiru/samples/images samples)
+
 run(${CMAKE_COMMAND} -S ${KIRU_SOURCE_DIR}/tests/client/project -B ${WORK_DIR}/build
-    -DCMAKE_PREFIX_PATH=${WORK_DIR}/prefix "-DCMAKE_CXX_FLAGS=${CLIENT_CXX_FLAGS}"
+    -DCMAKE_PREFIX_PATH=${prefix} "-DCMAKE_CXX_FLAGS=${CLIENT_CXX_FLAGS}"
     "-DCMAKE_EXE_LINKER_FLAGS=${CLIENT_CXX_FLAGS}")
 run(${CMAKE_COMMAND} --build ${WORK_DIR}/build)
-run(${WORK_DIR}/build/kiru_client)
+run(${WORK_DIR}/build/kiru_client ${samples})
+
+# Without CMake: the compiler flags and libraries come from kiru.pc.
+find_program(PKG_CONFIG NAMES pkg-config pkgconf REQUIRED)
+run(${CMAKE_COMMAND} -E env PKG_CONFIG_PATH=${prefix}/${KIRU_LIBDIR}/pkgconfig
+    ${PKG_CONFIG} --cflags --libs kiru)
+separate_arguments(pc_flags UNIX_COMMAND "${out}")
+separate_arguments(client_flags UNIX_COMMAND "${CLIENT_CXX_FLAGS}")
+run(${CLIENT_CXX} -std=c++17 ${client_flags} ${KIRU_SOURCE_DIR}/tests/client/project/main.cpp
+    -o ${WORK_DIR}/kiru_client_pc ${pc_flags} -Wl,-rpath,${prefix}/${KIRU_LIBDIR})
+run(${WORK_DIR}/kiru_client_pc ${samples})
+
+# The installed tool finds the library and the samples from its own folder.
+if(NOT KIRU_GRAB)
+  return()
+endif()
+run(${CMAKE_COMMAND} -E env --unset=LD_LIBRARY_PATH ${prefix}/${KIRU_BINDIR}/kiru-grab -q -n 3)
+foreach(expected "images: ${samples}" "frames delivered: ")
+  string(FIND "${out}" "${expected}" at)
+  if(at EQUAL -1)
+    message(FATAL_ERROR "kiru-grab output lacks \"${expected}\":\n${out}")
+  endif()
+endforeach()
