@@ -12,5 +12,6 @@
 #include <kiru/ixgrab.h>
 #include <kiru/cigrab.h>
 #include <kiru/cigrab_emu.h>
+#include <kiru/cigrab_gev.h>
 #include <kiru/backends_tag.h>
 #include <kiru/entry.h>

@@ -1,0 +1,223 @@
+// CIGrabGev: the back-end for GigE Vision cameras and the I/O controllers
+// beside them. Up to eight cameras, each behind a "GEV" capture module, are
+// found and opened by Initialize; the I/O controllers ("GIO" or "LXP",
+// "TRX", "RCS", up to four "USB", "QBM") are opened by the constructor. One
+// acquisition thread, created by the first Start, runs the asynchronous
+// loop (each camera's frames delivered on their own through the buffer-ex
+// callback) or the synchronous loop (one frame of every camera delivered
+// together as one composite image through the buffer callback).
+//
+// Every camera parameter the back-end sets is kept in a per-camera store, so
+// that a camera that stops answering and is reopened gets the same settings
+// again; the client hears of a lost and a regained camera through the
+// acquire-event callback (event 0 with the camera index, event 1 with 0).
+#pragma once
+
+#include <kiru/cigrab.h>
+
+// Capture library objects the back-end holds; their classes belong to the
+// capture library.
+class CICapMod;
+class CICamera;
+class CInterrupt;
+class CIntrCallback;
+class CORVOS;
+class CImgConn;
+struct OrvGrabTag;
+
+class KIRU_API CIGrabGev : public CIGrab {
+public:
+    static constexpr int kMaxCameras = 8;
+    static constexpr int kMaxUsbModules = 4;
+    static constexpr int kParamSlots = 119;  // slots 0-95: parameters 0-95; 96-118: 0x4000-0x4016
+
+    CIGrabGev();
+    // Copying copies every field as a value (modules and handles are shared),
+    // like the common layer.
+    CIGrabGev(const CIGrabGev&) = default;
+    CIGrabGev& operator=(const CIGrabGev&) = default;
+    ~CIGrabGev() override;
+
+    IFW_IGRABTYPE GetGrabType() override;
+
+    // ---- Modules and bring-up ----------------------------------------------
+    int Initialize() override;
+    int Create(ULONG offsetX, ULONG offsetY, ULONG width, ULONG height, ULONG bitsPerPixel, ULONG bufferCount,
+               ULONG timeout) override;
+    int GetNumCameras() override;
+    int GetNumAsyncCameras() override;
+    int GetCameraDesc(int camera, char* text) override;
+    int SetActiveCamera(int camera, int flag) override;
+    int GetCommPortNum(int index, IFW_COMPORT_KIND kind) override;
+
+    // Opens a module through its marker file in the client's application-data
+    // folder when the file exists, else by name alone.
+    CICapMod* CreateCaptureModule(const char* name, ULONG index, const char* markerFile);
+    // Finds and opens up to eight cameras (fewer when limit is positive);
+    // returns how many were opened.
+    int CreateModules(int limit);
+    // Deletes one camera's (index >= 0) or every camera's (index < 0)
+    // interrupt object and module. Returns 1.
+    int DeleteModules(int camera);
+    // Reopens one camera (at most once every 7 s across all objects) or all.
+    int ReCreateModules(int camera);
+    // Nonzero when the camera (every camera for a negative index) answers.
+    int CheckCCP(int camera);
+    // 1 when reachable; otherwise recovers the camera while acquiring and returns 0.
+    int CheckConnection(int camera);
+
+    // ---- Acquisition -------------------------------------------------------
+    int Start() override;
+    int Stop() override;
+    int Terminate() override;
+    int Destroy() override;
+    int GenerateSoftTrigger(int camera) override;
+    void GenerateManualTrigger(int camera) override;
+    ULONG GetFrameCount(int camera) override;
+    void* GetFramePtr(int camera) override;
+    double GetFrameTimestamp(int camera) override;
+    void SetAcqReady(int ready) override;
+    int Display(HWND window, unsigned char* image) override;
+    void RegisterAcquireEventCallback(IFW_ACQ_EVENT_CALLBACK fn, void* context) override;
+    void UnRegisterAcquireEventCallback() override;
+
+    void StartGrabs(int camera);
+    void StopGrabs(int camera);
+    void StartGeni(int camera);
+    void StopGeni(int camera);
+    void GevaSoftTrig(int channel);
+    // Handlers of the I/O controllers' interrupts (run on library threads).
+    void StartExposureInterrupt(int channel);
+    void ChangeSolutionInterrupt();
+
+    // ---- Camera parameters -------------------------------------------------
+    void SetCamParam(ULONG number, double value, ULONG sub);
+    void SetAllCamParam(ULONG number, double value, ULONG sub);
+    void ApplyParameters(int camera);
+    static ULONG GetParamId(ULONG slot);
+    static ULONG GetParamIndex(ULONG number);
+
+    int SetExposure(double exposure, int camera) override;
+    double GetExposure() override;
+    double GetCamExposure(int camera) override;
+    int SetBrightness(UINT value) override;
+    int SetContrast(UINT value) override;
+    int SetCamBrightness(UINT value, int camera) override;
+    UINT GetBrightness() override;
+    UINT GetContrast() override;
+    UINT GetCamBrightness(int camera) override;
+    int SetTriggerMethod(TriggerMethod method) override;
+    int SetCamTriggerMethod(TriggerMethod method, int camera) override;
+    TriggerMethod GetTriggerMethod() override;
+    int SetTriggerParams() override;
+    int SetTriggerSource(int camera);
+    int SetFrameDelay(UINT delay) override;
+    UINT GetFrameDelay() override;
+    void SetTrigScaler(int value, int line) override;
+    int GetTrigScaler(int line) override;
+    int SetImageColor(IFW_IMAGE_COLOR_TYPE type) override;
+    UINT GetExternalTriggerDelay() override;
+    int GetExternalTriggerDelayEnable() override;
+    UINT GetPartsBetweenSensors() override;
+    ULONG ReadReg(ULONG reg) override;
+    void WriteReg(ULONG reg, ULONG value) override;
+    double Count2Gain(ULONG number, double count, double maximum);
+    double Decibel2Gain(double decibels);
+    double Gain2Decibel(double gain);
+    int GetBaseEquation(int index, char* text) override;
+
+    // ---- Colour ------------------------------------------------------------
+    // The image to deliver for a ring slot: converted from Bayer, or cut to
+    // 3-byte pixels, into the colour output buffer; the source itself when
+    // no conversion applies. Camera -1 converts every camera.
+    unsigned char* ConvertTo24(int camera, unsigned char* source);
+    int ComputeWhiteBalance(int camera, IFW_RECT* rect);
+    int SetWhiteBalance(int camera, IFW_RECT* rect) override;
+
+protected:
+    // Per-camera settings, seeded from the common settings.
+    struct CameraSettings {
+        double exposure;
+        UINT contrast, brightness;
+        UINT strobeOffset, strobeDuration;
+        int strobeEnable;
+        TriggerMethod triggerMethod;
+        UINT frameDelay;  // milliseconds
+        UINT triggerDelay;
+        int triggerDelayEnable;
+    };
+    // A channel interrupt's context: which object and which channel.
+    struct ChannelContext {
+        CIGrabGev* grab;
+        int channel;
+    };
+
+    // Shows a message box (never blocking off Windows) and tells the debug catcher.
+    void ShowMessage(const char* caption, const char* text);
+    // Reads a text parameter of a camera ("" when it has none).
+    static const char* CameraText(CICamera* camera, ULONG number);
+    // True when camera 0's name contains `word`.
+    bool NameContains(const char* word) const;
+    // The stored copy of a parameter (slot of its number, sub-index 0 or 1).
+    void StoreParam(int camera, ULONG number, double value, ULONG sub);
+    // One camera of the two loops; the thread host.
+    static DWORD ThreadHostMain(void* self);
+    DWORD RunThreadHost();
+    void RunAsyncLoop();
+    void RunSyncLoop();
+    void CheckLostFrames(int camera, OrvGrabTag* grab, ULONG frameNumber, bool async);
+    static void IoInterrupt(void* context);
+    static void ChannelInterrupt(void* context);
+
+    // Per camera.
+    CICapMod* m_camModule[kMaxCameras];
+    CICamera* m_camera[kMaxCameras];
+    IFW_CAM_ATTR m_camAttr[kMaxCameras];
+    char m_camName[kMaxCameras][MAX_PATH];
+    ULONG m_camAddress[kMaxCameras];  // IPv4, host order
+    ULONG m_fromMarker[kMaxCameras];
+    CInterrupt* m_interrupt[kMaxCameras];
+    CameraSettings m_cam[kMaxCameras];
+    OrvGrabTag* m_grab[kMaxCameras];
+    unsigned char* m_frameAddress[kMaxCameras];
+    int m_frameIndex[kMaxCameras];
+    ULONG m_camFrameCount[kMaxCameras];
+    double m_frameTime[kMaxCameras];
+    double m_arrivalTime[kMaxCameras];
+    double m_paramValue[kMaxCameras][kParamSlots][2];
+    ULONG m_paramSet[kMaxCameras][kParamSlots][2];
+
+    // Object-wide.
+    int m_numCameras;
+    CICapMod* m_primaryModule;
+    CICapMod* m_gioModule;
+    CICapMod* m_qbmModule;
+    CICapMod* m_trxModule;
+    CICapMod* m_rcsModule;
+    CICapMod* m_usbModule[kMaxUsbModules];
+    CIntrCallback* m_ioCallback;
+    CIntrCallback* m_trxCallback[2];
+    CIntrCallback* m_usbCallback[4];
+    ChannelContext m_channelContext[4];
+    ULONG m_exposureDivider;
+    ULONG m_lineScan;
+    ULONG m_bayerCode;
+    int m_convertTo24;
+    unsigned char* m_colourBuffer;
+    std::size_t m_colourBufferSize;
+    CORVOS* m_os;
+    HANDLE m_acqReadyEvent;
+    HANDLE m_goEvent;
+    HANDLE m_acqStoppedEvent;
+    HANDLE m_acqThread;
+    int m_inAcquisition;
+    int m_manualTriggerPending;
+    int m_currentCamera;
+    ULONG m_results[16];
+    IFW_ACQ_EVENT_CALLBACK m_acqEventCallback;
+    void* m_acqEventContext;
+    CImgConn* m_display;
+    ULONG m_hwTriggerSource;
+    ULONG m_lastLostCount;
+    ULONG m_transferTime;  // milliseconds
+};
