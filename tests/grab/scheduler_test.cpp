@@ -27,12 +27,7 @@ std::vector<GrabCall> ScheduledEdges(const TestGrab& g) {
 }
 
 bool WaitForScheduledEdges(const TestGrab& g, std::size_t n) {
-    const DWORD self = ::GetCurrentThreadId();
-    return g.log.WaitUntil([&](const std::vector<GrabCall>& calls) {
-        return static_cast<std::size_t>(std::count_if(calls.begin(), calls.end(), [&](const GrabCall& c) {
-                   return c.op == "SetOutputPort" && c.thread != self;
-               })) >= n;
-    });
+    return WaitUntil([&] { return ScheduledEdges(g).size() >= n; });
 }
 
 std::vector<ULONG> Ports(const std::vector<GrabCall>& edges) {
@@ -49,38 +44,28 @@ protected:
 
 }  // namespace
 
-TEST_F(GrabScheduler, PulseWithoutDelaySetsAtOnceAndReversesLater) {
-    ASSERT_EQ(g.SetOutputPort(2, 0), 1);
-    g.log.Clear();
-    EXPECT_EQ(g.GeneratePulseOutPort(2, 1, 0.0, 50.0), 1);
-    // The first edge is set on the caller's thread before the call returns.
-    auto calls = g.log.Calls("SetOutputPort");
-    ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(calls[0].args, (std::vector<ULONG>{2, 1}));
-    EXPECT_EQ(calls[0].thread, ::GetCurrentThreadId());
-    EXPECT_EQ(g.GetOutputPortVal(2), 1);
-
-    ASSERT_TRUE(WaitForScheduledEdges(g, 1));
-    const auto edges = ScheduledEdges(g);
-    ASSERT_EQ(edges.size(), 1u);
-    EXPECT_EQ(edges[0].args, (std::vector<ULONG>{2, 0}));
-    EXPECT_GE(edges[0].atMs - calls[0].atMs, 50.0);
-    EXPECT_EQ(g.GetOutputPortVal(2), 0);
-}
-
-TEST_F(GrabScheduler, PulseReversesAnyValue) {
-    // Value 0 clears first and sets afterwards; any non-zero value reverses to 0.
-    EXPECT_EQ(g.GeneratePulseOutPort(5, 0, 0.0, 5.0), 1);
-    EXPECT_EQ(g.GetOutputPortVal(5), 0);
-    ASSERT_TRUE(WaitForScheduledEdges(g, 1));
-    EXPECT_EQ(ScheduledEdges(g)[0].args, (std::vector<ULONG>{5, 1}));
-    EXPECT_EQ(g.GetOutputPortVal(5), 1);
-
-    EXPECT_EQ(g.GeneratePulseOutPort(9, 7, 0.0, 5.0), 1);
-    EXPECT_EQ(g.GetOutputPortVal(9), 1);
-    ASSERT_TRUE(WaitForScheduledEdges(g, 2));
-    EXPECT_EQ(ScheduledEdges(g)[1].args, (std::vector<ULONG>{9, 0}));
-    EXPECT_EQ(g.GetOutputPortVal(9), 0);
+TEST_F(GrabScheduler, PulseWithoutDelaySetsAtOnceAndReversesAnyValueLater) {
+    struct Case {
+        UINT port;
+        int value, reversed;
+    };
+    for (const Case& c : {Case{2, 1, 0}, Case{5, 0, 1}, Case{9, 7, 0}}) {
+        SCOPED_TRACE(testing::Message() << "port " << c.port << " value " << c.value);
+        g.log.Clear();
+        EXPECT_EQ(g.GeneratePulseOutPort(c.port, c.value, 0.0, 20.0), 1);
+        // The first edge is set on the caller's thread before the call returns.
+        const auto calls = g.log.Calls("SetOutputPort");
+        ASSERT_EQ(calls.size(), 1u);
+        EXPECT_EQ(calls[0].args, (std::vector<ULONG>{c.port, ULONG(c.value)}));
+        EXPECT_EQ(calls[0].thread, ::GetCurrentThreadId());
+        EXPECT_EQ(g.GetOutputPortVal(c.port), c.value != 0);
+        ASSERT_TRUE(WaitForScheduledEdges(g, 1));
+        const auto edges = ScheduledEdges(g);
+        ASSERT_EQ(edges.size(), 1u);
+        EXPECT_EQ(edges[0].args, (std::vector<ULONG>{c.port, ULONG(c.reversed)}));
+        EXPECT_GE(edges[0].atMs - calls[0].atMs, 20.0);
+        EXPECT_EQ(g.GetOutputPortVal(c.port), c.reversed);
+    }
 }
 
 TEST_F(GrabScheduler, DelayedPulseFiresBothEdgesOnTime) {

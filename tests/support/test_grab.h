@@ -3,31 +3,26 @@
 // operation succeeded) and a log of the hardware-facing calls the common
 // layer makes on it (Create, Start, Stop, SetOutputPort, ToggleLed,
 // SetTriggerParams). The log is filled from any thread (client, heartbeat,
-// scheduler) and can be waited on with a time limit.
+// scheduler); tests wait on it with WaitUntil from poll.h.
 #pragma once
 
 #include <kiru/kiru.h>
 
-#include <algorithm>
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
-#include <functional>
+#include <cstdio>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "platform/clock.h"
 #include "platform/kernel.h"
+#include "support/poll.h"
 
 namespace kiru_test {
 
 constexpr ULONG kKeep = 0xFFFFFFFEu;     // geometry argument: keep the current value
 constexpr ULONG kDefault = 0xFFFFFFFFu;  // geometry argument: take the default
 constexpr ULONG kNoBound = 0xFFFFFFFDu;  // AjustValue bound: none
-
-// Generous limit for anything a test waits for.
-constexpr std::chrono::milliseconds kWaitLimit{20000};
 
 struct GrabCall {
     std::string op;
@@ -36,32 +31,21 @@ struct GrabCall {
     DWORD thread;             // GetCurrentThreadId of the calling thread
 };
 
-// Thread-safe record of calls with a condition to wait on.
+// Thread-safe record of calls.
 class CallLog {
 public:
-    void Record(std::string op, std::vector<ULONG> args) { Record(std::move(op), std::move(args), NowMs()); }
-
     // atMs: when the call began, for calls logged only once they are done.
-    void Record(std::string op, std::vector<ULONG> args, double atMs) {
-        GrabCall call{std::move(op), std::move(args), atMs, ::GetCurrentThreadId()};
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            calls_.push_back(std::move(call));
-        }
-        changed_.notify_all();
-    }
-
-    std::vector<GrabCall> Calls() const {
+    void Record(std::string op, std::vector<ULONG> args, double atMs = NowMs()) {
         std::lock_guard<std::mutex> lock(mutex_);
-        return calls_;
+        calls_.push_back(GrabCall{std::move(op), std::move(args), atMs, ::GetCurrentThreadId()});
     }
 
-    // The calls of one operation, in order.
-    std::vector<GrabCall> Calls(const std::string& op) const {
+    // All calls, or those of one operation, in order.
+    std::vector<GrabCall> Calls(const std::string& op = "") const {
         std::vector<GrabCall> out;
         std::lock_guard<std::mutex> lock(mutex_);
         for (const GrabCall& c : calls_)
-            if (c.op == op) out.push_back(c);
+            if (op.empty() || c.op == op) out.push_back(c);
         return out;
     }
 
@@ -70,8 +54,7 @@ public:
     // The operation names in call order, e.g. {"Stop", "Create", "Start"}.
     std::vector<std::string> Ops() const {
         std::vector<std::string> out;
-        std::lock_guard<std::mutex> lock(mutex_);
-        for (const GrabCall& c : calls_) out.push_back(c.op);
+        for (const GrabCall& c : Calls()) out.push_back(c.op);
         return out;
     }
 
@@ -80,25 +63,8 @@ public:
         calls_.clear();
     }
 
-    // Waits until pred(calls) holds; false when the limit passed first.
-    bool WaitUntil(const std::function<bool(const std::vector<GrabCall>&)>& pred,
-                   std::chrono::milliseconds limit = kWaitLimit) const {
-        std::unique_lock<std::mutex> lock(mutex_);
-        return changed_.wait_for(lock, limit, [&] { return pred(calls_); });
-    }
-
-    bool WaitForCount(const std::string& op, std::size_t n, std::chrono::milliseconds limit = kWaitLimit) const {
-        return WaitUntil(
-            [&](const std::vector<GrabCall>& calls) {
-                return static_cast<std::size_t>(std::count_if(calls.begin(), calls.end(),
-                                                              [&](const GrabCall& c) { return c.op == op; })) >= n;
-            },
-            limit);
-    }
-
 private:
     mutable std::mutex mutex_;
-    mutable std::condition_variable changed_;
     std::vector<GrabCall> calls_;
 };
 
@@ -111,6 +77,17 @@ public:
     ~TestGrab() override { Terminate(); }
 
     CallLog log;
+
+    // Initialized and created with the default geometry, and started if asked.
+    bool Ready(bool start = false) {
+        return Initialize() == 1 && Create(0, 0, 640, 480, 8, 5, 5000) == 1 && (!start || Start() == 1);
+    }
+    const char* LastError() const { return m_lastError; }
+    // Sets a recognisable last-error text, for checking that a call leaves it alone.
+    std::string PlantError() {
+        std::snprintf(m_lastError, sizeof m_lastError, "planted");
+        return m_lastError;
+    }
 
     // Behaviour switches.
     std::atomic<bool> markInitialized{true};  // Initialize sets the flag, as a ready back-end does
@@ -150,8 +127,8 @@ public:
         return CIGrab::Stop();
     }
 
-    // Logged once the port image has changed, so that a test woken by the
-    // log sees the new value; the time logged is when the call began.
+    // Logged once the port image has changed, so that a test that sees the
+    // call sees the new value; the time logged is when the call began.
     int SetOutputPort(UINT port, int value) override {
         const double at = NowMs();
         const int result = CIGrab::SetOutputPort(port, value);
@@ -181,7 +158,6 @@ public:
     void SetAcqThreadId(ULONG id) { m_acqThreadId = id; }
     void SetRejectorEnabled(int on) { m_rejectorEnabled = on; }
     void SetRecyclerEnabled(int on) { m_recyclerEnabled = on; }
-    void SetInitializedFlag(int on) { m_initialized = on; }
     void SetCameraDetected(int camera, int on) { m_cameraDetected[camera] = on; }
     // Frame i of the ring as a back-end delivering from it sees it.
     unsigned char* FrameAddress(ULONG i) const { return m_imageArray ? m_imageArray[i] : nullptr; }
@@ -244,7 +220,6 @@ public:
     ULONG RingSize() const { return m_ringSize; }
     int Created() const { return m_created; }
     int IoRunning() const { return m_ioRunning; }
-    void SetInitializedFlag(int on) { m_initialized = on; }
     void SetRejectorEnabled(int on) { m_rejectorEnabled = on; }
     unsigned char* FrameAddress(ULONG i) const { return m_imageArray ? m_imageArray[i] : nullptr; }
 
