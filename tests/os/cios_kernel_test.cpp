@@ -19,15 +19,12 @@ TEST(CiOSKernel, SemaphoreAndMutexBehaveAsThePlatformsObjects) {
     HANDLE mutex = CiOS::CreateMutexW(nullptr, TRUE, nullptr);
     ASSERT_NE(mutex, nullptr);
     DWORD fromOtherThread = 0;
-    std::thread other([&] { fromOtherThread = CiOS::WaitForSingleObject(mutex, 0); });
-    other.join();
+    std::thread([&] { fromOtherThread = CiOS::WaitForSingleObject(mutex, 0); }).join();
     EXPECT_EQ(fromOtherThread, WAIT_TIMEOUT);  // owned by this thread
     EXPECT_TRUE(CiOS::ReleaseMutex(mutex));
     EXPECT_FALSE(CiOS::ReleaseMutex(mutex));
     EXPECT_TRUE(CiOS::CloseHandle(mutex));
-
-    HANDLE self = CiOS::GetCurrentThread();
-    EXPECT_NE(self, nullptr);
-    CiOS::SetThreadPriority(self, THREAD_PRIORITY_NORMAL);
+    EXPECT_NE(CiOS::GetCurrentThread(), nullptr);
+    CiOS::SetThreadPriority(CiOS::GetCurrentThread(), THREAD_PRIORITY_NORMAL);
     CiOS::Sleep(0);
 }

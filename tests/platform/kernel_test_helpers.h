@@ -1,33 +1,22 @@
-// Helpers for the kernel-object tests: waiting for a condition with a
-// generous limit, and knowing that another thread is really asleep in a
-// wait (so that a test exercises the wake-up path, not the fast path).
+// Helpers for the kernel-object tests: threads that are really asleep in a
+// wait (so that a test exercises the wake-up path, not the fast path), and
+// running a body on another thread.
 #pragma once
 
 #include <sys/syscall.h>
-#include <sys/types.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <chrono>
 #include <fstream>
 #include <functional>
 #include <string>
 #include <thread>
+#include <vector>
+
+#include "platform/kernel.h"
+#include "support/poll.h"
 
 namespace kiru_test {
-
-constexpr auto kGenerous = std::chrono::seconds(20);
-
-// Polls `condition` until it holds or `limit` passes; returns its last value.
-inline bool WaitUntil(const std::function<bool()>& condition,
-                      std::chrono::milliseconds limit = kGenerous) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= deadline) return condition();
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
 
 inline pid_t KernelTid() { return static_cast<pid_t>(::syscall(SYS_gettid)); }
 
@@ -35,13 +24,56 @@ inline pid_t KernelTid() { return static_cast<pid_t>(::syscall(SYS_gettid)); }
 // kernel, which for our waiters means inside their wait.
 inline bool WaitUntilSleeping(const std::atomic<pid_t>& tid) {
     return WaitUntil([&] {
-        pid_t id = tid.load();
+        const pid_t id = tid.load();
         if (id == 0) return false;
         std::ifstream stat("/proc/self/task/" + std::to_string(id) + "/stat");
-        std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-        auto close = text.rfind(')');
+        const std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+        const auto close = text.rfind(')');
         return close != std::string::npos && close + 2 < text.size() && text[close + 2] == 'S';
     });
+}
+
+// `count` threads that each run `wait` once; `passed` counts the results
+// that were WAIT_OBJECT_0. The constructor returns once every thread sleeps
+// (`asleep` says whether they all did); the destructor joins them.
+class Sleepers {
+public:
+    Sleepers(int count, std::function<DWORD()> wait) : tids_(count), results_(count, WAIT_FAILED) {
+        for (int i = 0; i < count; ++i) {
+            threads_.emplace_back([this, wait, i] {
+                tids_[i] = KernelTid();
+                results_[i] = wait();
+                if (results_[i] == WAIT_OBJECT_0) ++passed;
+            });
+        }
+        for (auto& tid : tids_) asleep = WaitUntilSleeping(tid) && asleep;
+    }
+    ~Sleepers() { Join(); }
+    void Join() {
+        for (auto& thread : threads_)
+            if (thread.joinable()) thread.join();
+    }
+    // The result of thread i, once it has ended.
+    DWORD Result(int i) {
+        Join();
+        return results_[i];
+    }
+
+    bool asleep = true;
+    std::atomic<int> passed{0};
+
+private:
+    std::vector<std::atomic<pid_t>> tids_;
+    std::vector<DWORD> results_;
+    std::vector<std::thread> threads_;
+};
+
+// Runs `body` on another thread and returns its result.
+template <class F>
+auto OnOtherThread(F body) {
+    decltype(body()) result{};
+    std::thread([&] { result = body(); }).join();
+    return result;
 }
 
 }  // namespace kiru_test

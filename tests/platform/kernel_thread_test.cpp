@@ -16,7 +16,6 @@
 
 #include "kernel_test_helpers.h"
 #include "platform/event.h"
-#include "platform/kernel.h"
 #include "platform/thread.h"
 
 using kiru::platform::Event;
@@ -37,14 +36,11 @@ DWORD WaitAtGate(void* arg) {
 
 // Whether this process may use real-time scheduling at all.
 bool RealTimeAllowed() {
-    bool allowed = false;
-    std::thread probe([&] {
+    return kiru_test::OnOtherThread([] {
         sched_param param{};
         param.sched_priority = sched_get_priority_min(SCHED_FIFO);
-        allowed = pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) == 0;
+        return pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) == 0;
     });
-    probe.join();
-    return allowed;
 }
 
 int CurrentPolicy() {
@@ -56,46 +52,33 @@ int CurrentPolicy() {
 
 }  // namespace
 
-TEST(KernelThread, HandleIsSignalledWhenTheThreadEnds) {
-    Gate gate;
-    DWORD id = 0;
-    HANDLE thread = CreateThread(nullptr, 0, WaitAtGate, &gate, 0, &id);
-    ASSERT_NE(thread, nullptr);
-    EXPECT_NE(id, 0u);
-    EXPECT_EQ(WaitForSingleObject(thread, 0), WAIT_TIMEOUT);
+TEST(KernelThread, HandlesAreSignalledWhenTheirThreadsEndAndIdsAreDistinct) {
+    Gate gates[2];
+    DWORD ids[3] = {};
+    HANDLE threads[3] = {CreateThread(nullptr, 0, WaitAtGate, &gates[0], 0, &ids[0]),
+                         CreateThread(nullptr, 0, WaitAtGate, &gates[1], 0, &ids[1]),
+                         CreateThread(nullptr, 0, [](void*) -> DWORD { return 5; }, nullptr, 0, &ids[2])};
+    for (HANDLE thread : threads) ASSERT_NE(thread, nullptr);
+    // Identifiers are nonzero and distinct, also for threads started elsewhere.
+    std::set<DWORD> distinct(ids, ids + 3);
+    distinct.insert(GetCurrentThreadId());
+    std::thread([&] { distinct.insert(GetCurrentThreadId()); }).join();
+    EXPECT_EQ(distinct.size(), 5u);
+    EXPECT_EQ(distinct.count(0), 0u);
+
+    // Waiting for any reports the thread that ended.
+    EXPECT_EQ(WaitForMultipleObjects(3, threads, FALSE, 20000), WAIT_OBJECT_0 + 2);
+    EXPECT_EQ(WaitForSingleObject(threads[0], 0), WAIT_TIMEOUT);
     DWORD code = 0;
-    EXPECT_TRUE(GetExitCodeThread(thread, &code));
+    EXPECT_TRUE(GetExitCodeThread(threads[0], &code));
     EXPECT_EQ(code, STILL_ACTIVE);
-
-    gate.open.Set();
-    EXPECT_EQ(WaitForSingleObject(thread, 20000), WAIT_OBJECT_0);
-    EXPECT_EQ(WaitForSingleObject(thread, 0), WAIT_OBJECT_0);  // stays signalled
-    EXPECT_TRUE(GetExitCodeThread(thread, &code));
+    for (Gate& gate : gates) gate.open.Set();
+    EXPECT_EQ(WaitForMultipleObjects(3, threads, TRUE, 20000), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(threads[0], 0), WAIT_OBJECT_0);  // stays signalled
+    EXPECT_TRUE(GetExitCodeThread(threads[0], &code));
     EXPECT_EQ(code, 42u);
-    EXPECT_EQ(gate.seenId, id);
-    EXPECT_TRUE(CloseHandle(thread));
-}
-
-TEST(KernelThread, IdentifiersAreNonzeroDistinctAndStable) {
-    const DWORD mine = GetCurrentThreadId();
-    EXPECT_NE(mine, 0u);
-    EXPECT_EQ(GetCurrentThreadId(), mine);
-    std::set<DWORD> ids{mine};
-    Gate gates[3];
-    HANDLE threads[3];
-    for (int i = 0; i < 3; ++i) {
-        DWORD id = 0;
-        threads[i] = CreateThread(nullptr, 0, WaitAtGate, &gates[i], 0, &id);
-        ids.insert(id);
-    }
-    std::thread foreign([&] { ids.insert(GetCurrentThreadId()); });
-    foreign.join();
-    EXPECT_EQ(ids.size(), 5u);
-    for (int i = 0; i < 3; ++i) {
-        gates[i].open.Set();
-        WaitForSingleObject(threads[i], 20000);
-        CloseHandle(threads[i]);
-    }
+    EXPECT_EQ(gates[0].seenId, ids[0]);
+    for (HANDLE thread : threads) EXPECT_TRUE(CloseHandle(thread));
 }
 
 TEST(KernelThread, ClosingTheHandleOfARunningThreadLetsItFinish) {
@@ -154,7 +137,6 @@ TEST(KernelThread, TypedThreadJoinsAndReportsItsExitCode) {
         EXPECT_EQ(thread.ExitCode(), 7u);
     }
     EXPECT_TRUE(finished);
-
     go.Reset();
     {
         kiru::platform::Thread thread;
@@ -165,10 +147,18 @@ TEST(KernelThread, TypedThreadJoinsAndReportsItsExitCode) {
         go.Set();
     }  // the destructor waits for the thread
     EXPECT_FALSE(finished);
+
+    // A wait on the calling thread's own pseudo-handle can only time out.
+    EXPECT_EQ(WaitForSingleObject(GetCurrentThread(), 10), WAIT_TIMEOUT);
+    kiru::platform::Thread thread;
+    DWORD result = WAIT_FAILED;
+    thread.Start([&] { result = WaitForSingleObject(GetCurrentThread(), 10); });
+    thread.Join();
+    EXPECT_EQ(result, WAIT_TIMEOUT);
+    EXPECT_TRUE(CloseHandle(GetCurrentThread()));
 }
 
 TEST(KernelThread, RequestedStackSizeIsHonoured) {
-    constexpr std::size_t kBig = 32u << 20;
     auto stackSize = [](void*) -> DWORD {
         pthread_attr_t attributes;
         std::size_t size = 0;
@@ -177,7 +167,7 @@ TEST(KernelThread, RequestedStackSizeIsHonoured) {
         pthread_attr_destroy(&attributes);
         return static_cast<DWORD>(size >> 20);
     };
-    for (std::size_t requested : {std::size_t{65536}, kBig}) {
+    for (std::size_t requested : {std::size_t{65536}, std::size_t{32u << 20}}) {
         HANDLE thread = CreateThread(nullptr, requested, stackSize, nullptr, 0, nullptr);
         ASSERT_NE(thread, nullptr);
         WaitForSingleObject(thread, 20000);
@@ -188,29 +178,19 @@ TEST(KernelThread, RequestedStackSizeIsHonoured) {
     }
 }
 
-TEST(KernelThread, UnsupportedCreationRequestsFail) {
-    SetLastError(0);
-    EXPECT_EQ(CreateThread(nullptr, 0, nullptr, nullptr, 0, nullptr), nullptr);
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-    EXPECT_EQ(CreateThread(nullptr, 0, WaitAtGate, nullptr, CREATE_SUSPENDED, nullptr), nullptr);
-}
-
-TEST(KernelThread, TimeCriticalOnTheCallingThreadSucceedsAndMinimisesTimerSlack) {
-    const bool realTime = RealTimeAllowed();
+TEST(KernelThread, TimeCriticalAsksForRealTimeAndMinimalTimerSlack) {
+    const int realTime = RealTimeAllowed() ? SCHED_FIFO : SCHED_OTHER;
     std::thread([&] {
         EXPECT_TRUE(SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL));
         // 1 ns as asked; recent kernels report 0 for real-time threads.
         EXPECT_LE(prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0), 1);
-        EXPECT_EQ(CurrentPolicy(), realTime ? SCHED_FIFO : SCHED_OTHER);
-
+        EXPECT_EQ(CurrentPolicy(), realTime);
         EXPECT_TRUE(SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_NORMAL));
         EXPECT_EQ(CurrentPolicy(), SCHED_OTHER);
         EXPECT_GT(prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0), 1);
     }).join();
-}
 
-TEST(KernelThread, TimeCriticalRequestForAnotherThreadReachesIt) {
-    const bool realTime = RealTimeAllowed();
+    // The request reaches another thread through its handle.
     struct Probe {
         Event asked{true, false};
         int policy = -1;
@@ -218,20 +198,24 @@ TEST(KernelThread, TimeCriticalRequestForAnotherThreadReachesIt) {
     HANDLE thread = CreateThread(
         nullptr, 0,
         [](void* p) -> DWORD {
-            auto* probe = static_cast<Probe*>(p);
-            probe->asked.Wait(20000);
-            probe->policy = CurrentPolicy();
+            auto* self = static_cast<Probe*>(p);
+            self->asked.Wait(20000);
+            self->policy = CurrentPolicy();
             return 0;
         },
         &probe, 0, nullptr);
     EXPECT_TRUE(SetThreadPriority(thread, THREAD_PRIORITY_TIME_CRITICAL));
     probe.asked.Set();
     WaitForSingleObject(thread, 20000);
-    EXPECT_EQ(probe.policy, realTime ? SCHED_FIFO : SCHED_OTHER);
+    EXPECT_EQ(probe.policy, realTime);
     CloseHandle(thread);
 }
 
-TEST(KernelThread, PriorityRequestsWithBadArgumentsFail) {
+TEST(KernelThread, UnsupportedRequestsFail) {
+    SetLastError(0);
+    EXPECT_EQ(CreateThread(nullptr, 0, nullptr, nullptr, 0, nullptr), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(CreateThread(nullptr, 0, WaitAtGate, nullptr, CREATE_SUSPENDED, nullptr), nullptr);
     SetLastError(0);
     EXPECT_FALSE(SetThreadPriority(GetCurrentThread(), 7));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
@@ -239,14 +223,4 @@ TEST(KernelThread, PriorityRequestsWithBadArgumentsFail) {
     EXPECT_FALSE(SetThreadPriority(event, THREAD_PRIORITY_NORMAL));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
     CloseHandle(event);
-}
-
-TEST(KernelThread, WaitingOnTheCallingThreadTimesOut) {
-    EXPECT_EQ(WaitForSingleObject(GetCurrentThread(), 10), WAIT_TIMEOUT);
-    kiru::platform::Thread thread;
-    DWORD result = WAIT_FAILED;
-    thread.Start([&] { result = WaitForSingleObject(GetCurrentThread(), 10); });
-    thread.Join();
-    EXPECT_EQ(result, WAIT_TIMEOUT);
-    EXPECT_TRUE(CloseHandle(GetCurrentThread()));
 }

@@ -65,17 +65,14 @@ TEST_F(ProfileFiles, ValuesAreFoundWithoutRegardToCaseAndTrimmed) {
 TEST_F(ProfileFiles, LongValuesAreCutToTheBuffer) {
     WriteFile(cwd_ + "/long.ini", "[S]\nK=" + std::string(300, 'v') + "\nU=" + std::string(10, 'x') +
                                      "\xC3\xA9\xC3\xA9\n");
-    wchar_t wide[MAX_PATH + 4];
-    std::wmemset(wide, L'#', MAX_PATH + 4);
-    EXPECT_EQ(GetPrivateProfileStringW(L"S", L"K", L"", wide, MAX_PATH, L"long.ini"), MAX_PATH - 1u);
-    EXPECT_EQ(std::wcslen(wide), MAX_PATH - 1u);
-    for (int i = MAX_PATH; i < MAX_PATH + 4; ++i) EXPECT_EQ(wide[i], L'#');
-
+    EXPECT_EQ(FilledLength<wchar_t>([](wchar_t* out) {
+                  EXPECT_EQ(GetPrivateProfileStringW(L"S", L"K", L"", out, MAX_PATH, L"long.ini"), MAX_PATH - 1u);
+              }),
+              MAX_PATH - 1u);
     wchar_t small[4];
     EXPECT_EQ(GetPrivateProfileStringW(L"S", L"K", L"", small, 4, L"long.ini"), 3u);
     EXPECT_STREQ(small, L"vvv");
     EXPECT_EQ(GetPrivateProfileStringW(L"S", L"K", L"", small, 0, L"long.ini"), 0u);
-
     char narrow[12];
     std::memset(narrow, '#', sizeof narrow);
     // 10 ASCII bytes fit with one byte to spare, which is not enough for "é".
@@ -87,21 +84,18 @@ TEST_F(ProfileFiles, LongValuesAreCutToTheBuffer) {
 TEST(TextConversion, CutsAtCharacterBoundariesInsideTheBuffer) {
     using kiru::platform::NarrowToWide;
     using kiru::platform::WideToNarrow;
-    std::wstring longWide(400, L'\u00E9');  // two bytes each in UTF-8
-    char narrow[MAX_PATH + 4];
-    std::memset(narrow, '#', sizeof narrow);
-    EXPECT_EQ(WideToNarrow(longWide.c_str(), narrow, MAX_PATH), 258u);
-    EXPECT_EQ(narrow[258], '\0');
-    EXPECT_EQ(narrow[259], '#');
-    for (int i = MAX_PATH; i < MAX_PATH + 4; ++i) EXPECT_EQ(narrow[i], '#');
-
+    const std::wstring longWide(400, L'\u00E9');  // two bytes each in UTF-8
+    EXPECT_EQ(FilledLength<char>([&](char* narrow) {
+                  EXPECT_EQ(WideToNarrow(longWide.c_str(), narrow, MAX_PATH), 258u);
+                  EXPECT_EQ(narrow[259], '#');
+              }),
+              258u);
     const std::string longNarrow(400, 'a');
-    wchar_t wide[MAX_PATH + 4];
-    std::wmemset(wide, L'#', MAX_PATH + 4);
-    EXPECT_EQ(NarrowToWide(longNarrow.c_str(), wide, MAX_PATH), MAX_PATH - 1u);
-    EXPECT_EQ(wide[MAX_PATH - 1], L'\0');
-    for (int i = MAX_PATH; i < MAX_PATH + 4; ++i) EXPECT_EQ(wide[i], L'#');
-
+    EXPECT_EQ(FilledLength<wchar_t>([&](wchar_t* wide) {
+                  EXPECT_EQ(NarrowToWide(longNarrow.c_str(), wide, MAX_PATH), MAX_PATH - 1u);
+              }),
+              MAX_PATH - 1u);
+    char narrow[8];
     EXPECT_EQ(WideToNarrow(L"x", narrow, 1), 0u);
     EXPECT_EQ(narrow[0], '\0');
     EXPECT_EQ(WideToNarrow(nullptr, narrow, 8), 0u);

@@ -2,10 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <functional>
 #include <kiru/ixgrab.h>
 #include <string>
 #include <thread>
@@ -14,26 +12,22 @@
 #include "platform/kernel.h"
 #include "platform/serial.h"
 #include "pty_pair.h"
+#include "support/poll.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using kiru_test::WaitUntil;
 
 double MsSince(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
-// Polls a condition until it holds or the limit passes.
-bool WaitUntil(const std::function<bool()>& condition, std::chrono::seconds limit = std::chrono::seconds(10)) {
-    const auto deadline = Clock::now() + limit;
-    while (!condition()) {
-        if (Clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
-
 std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+bool SameLine(const DCB& x, const DCB& y) {
+    return x.BaudRate == y.BaudRate && x.ByteSize == y.ByteSize && x.Parity == y.Parity && x.StopBits == y.StopBits;
+}
 
 class SerialPorts : public ::testing::Test {
 protected:
@@ -59,9 +53,8 @@ protected:
         if (b_ != INVALID_HANDLE_VALUE) grab_.CloseComPort(b_);
     }
 
-    void SetTimeouts(void* port, DWORD interval, DWORD multiplier, DWORD constant, DWORD writeMultiplier = 0,
-                     DWORD writeConstant = 0) {
-        COMMTIMEOUTS timeouts{interval, multiplier, constant, writeMultiplier, writeConstant};
+    void SetTimeouts(void* port, DWORD interval, DWORD multiplier, DWORD constant, DWORD writeConstant = 0) {
+        COMMTIMEOUTS timeouts{interval, multiplier, constant, 0, writeConstant};
         ASSERT_EQ(grab_.SetCommTimeouts(port, &timeouts), 1);
     }
 
@@ -79,11 +72,12 @@ protected:
         ASSERT_EQ(written, text.size());
     }
 
-    // Reads exactly count bytes (with a generous total time-out as a guard).
-    std::string ReadExactly(void* port, std::size_t count) {
-        SetTimeouts(port, 0, 0, 20000);
+    // Reads up to `count` bytes with the port's time-outs (by default a
+    // generous total time-out, so that exactly `count` bytes come back).
+    std::string Read(void* port, std::size_t count, bool keepTimeouts = false) {
+        if (!keepTimeouts) SetTimeouts(port, 0, 0, 20000);
         std::string data(count, '\0');
-        ULONG got = 0;
+        ULONG got = 99;
         EXPECT_EQ(grab_.ReadComPort(port, &data[0], static_cast<ULONG>(count), &got), 1);
         data.resize(got);
         return data;
@@ -94,10 +88,6 @@ protected:
     void* a_ = INVALID_HANDLE_VALUE;
     void* b_ = INVALID_HANDLE_VALUE;
 };
-
-bool SameLine(const DCB& x, const DCB& y) {
-    return x.BaudRate == y.BaudRate && x.ByteSize == y.ByteSize && x.Parity == y.Parity && x.StopBits == y.StopBits;
-}
 
 TEST_F(SerialPorts, OpenIsExclusiveAndOnlyForExistingTerminals) {
     EXPECT_EQ(grab_.OpenComPort(Wide(pair_.EndA()).c_str()), INVALID_HANDLE_VALUE);
@@ -117,70 +107,56 @@ TEST_F(SerialPorts, OpenIsExclusiveAndOnlyForExistingTerminals) {
 }
 
 TEST_F(SerialPorts, LineSettingsAreAppliedOrHonestlyRefused) {
-    for (void* port : {a_, b_}) {
-        DCB dcb{};
-        ASSERT_EQ(grab_.GetCommState(port, &dcb), 1);
-        EXPECT_EQ(dcb.BaudRate, 115200u);
-        EXPECT_EQ(dcb.ByteSize, 8);
-        EXPECT_EQ(dcb.Parity, NOPARITY);
-        EXPECT_EQ(dcb.StopBits, ONESTOPBIT);
-        DCB slow{sizeof(DCB), 9600, 8, NOPARITY, ONESTOPBIT};
-        ASSERT_EQ(grab_.SetCommState(port, &slow), 1);
-        ASSERT_EQ(grab_.GetCommState(port, &dcb), 1);
-        EXPECT_EQ(dcb.BaudRate, 9600u);
-    }
+    DCB dcb{};
+    ASSERT_EQ(grab_.GetCommState(b_, &dcb), 1);
+    EXPECT_TRUE(SameLine(dcb, DCB{sizeof(DCB), 115200, 8, NOPARITY, ONESTOPBIT}));
     // Settings a driver may refuse (a pty refuses parity and 7-bit bytes):
-    // success must mean the settings are in force, failure that nothing changed.
-    const DCB optional[] = {{sizeof(DCB), 9600, 7, EVENPARITY, ONESTOPBIT},
-                            {sizeof(DCB), 9600, 8, ODDPARITY, ONESTOPBIT},
-                            {sizeof(DCB), 9600, 7, NOPARITY, ONESTOPBIT},
-                            {sizeof(DCB), 9600, 8, NOPARITY, TWOSTOPBITS}};
-    for (DCB wanted : optional) {
-        DCB before{}, after{};
+    // success must mean the settings are in force, failure that nothing
+    // changed. Values outside the mapping are always refused.
+    enum Answer { kApplied, kAppliedOrRefused, kRefused };
+    const struct {
+        DCB wanted;
+        Answer answer;
+    } cases[] = {{{sizeof(DCB), 9600, 8, NOPARITY, ONESTOPBIT}, kApplied},
+                 {{sizeof(DCB), 9600, 7, EVENPARITY, ONESTOPBIT}, kAppliedOrRefused},
+                 {{sizeof(DCB), 9600, 8, ODDPARITY, ONESTOPBIT}, kAppliedOrRefused},
+                 {{sizeof(DCB), 9600, 7, NOPARITY, ONESTOPBIT}, kAppliedOrRefused},
+                 {{sizeof(DCB), 9600, 8, NOPARITY, TWOSTOPBITS}, kAppliedOrRefused},
+                 {{sizeof(DCB), 12345, 8, NOPARITY, ONESTOPBIT}, kRefused},
+                 {{sizeof(DCB), 9600, 9, NOPARITY, ONESTOPBIT}, kRefused},
+                 {{sizeof(DCB), 9600, 8, 7, ONESTOPBIT}, kRefused},
+                 {{sizeof(DCB), 9600, 5, NOPARITY, TWOSTOPBITS}, kRefused},
+                 {{sizeof(DCB), 9600, 8, NOPARITY, ONE5STOPBITS}, kRefused}};
+    for (const auto& c : cases) {
+        DCB wanted = c.wanted, before{}, after{};
+        SCOPED_TRACE(testing::Message() << wanted.BaudRate << " " << int(wanted.ByteSize) << int(wanted.Parity)
+                                        << int(wanted.StopBits));
         ASSERT_EQ(grab_.GetCommState(a_, &before), 1);
         const int applied = grab_.SetCommState(a_, &wanted);
-        ASSERT_EQ(grab_.GetCommState(a_, &after), 1);
-        if (applied) {
-            EXPECT_TRUE(SameLine(after, wanted)) << int(wanted.ByteSize) << int(wanted.Parity);
-        } else {
-            EXPECT_TRUE(SameLine(after, before)) << int(wanted.ByteSize) << int(wanted.Parity);
+        if (c.answer != kAppliedOrRefused) {
+            EXPECT_EQ(applied, c.answer == kApplied ? 1 : 0);
         }
-    }
-    // Values outside the mapping are refused without touching the line.
-    const DCB invalid[] = {{sizeof(DCB), 12345, 8, NOPARITY, ONESTOPBIT},
-                           {sizeof(DCB), 9600, 9, NOPARITY, ONESTOPBIT},
-                           {sizeof(DCB), 9600, 8, 7, ONESTOPBIT},
-                           {sizeof(DCB), 9600, 5, NOPARITY, TWOSTOPBITS},
-                           {sizeof(DCB), 9600, 8, NOPARITY, ONE5STOPBITS}};
-    for (DCB wanted : invalid) {
-        DCB before{}, after{};
-        ASSERT_EQ(grab_.GetCommState(b_, &before), 1);
-        EXPECT_EQ(grab_.SetCommState(b_, &wanted), 0);
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
-        ASSERT_EQ(grab_.GetCommState(b_, &after), 1);
-        EXPECT_TRUE(SameLine(after, before));
+        if (c.answer == kRefused) {
+            EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+        }
+        ASSERT_EQ(grab_.GetCommState(a_, &after), 1);
+        EXPECT_TRUE(SameLine(after, applied ? wanted : before));
     }
 }
 
-TEST_F(SerialPorts, BytesPassUnchangedInBothDirections) {
+TEST_F(SerialPorts, BytesPassUnchangedAndALargeTransferWaitsForRoom) {
     Write(a_, "hello world");
-    EXPECT_EQ(ReadExactly(b_, 11), "hello world");
-    // Every byte value, control characters included, arrives as sent.
-    std::string all;
-    for (int i = 0; i < 256; ++i) all.push_back(static_cast<char>(i));
-    Write(b_, all);
-    EXPECT_EQ(ReadExactly(a_, all.size()), all);
-}
-
-TEST_F(SerialPorts, LargeTransferWaitsForRoomAndLosesNothing) {
+    EXPECT_EQ(Read(b_, 11), "hello world");
+    // Every byte value, control characters included, arrives as sent, and a
+    // write larger than the buffers waits for the reader.
     std::string sent(256 * 1024, '\0');
     for (std::size_t i = 0; i < sent.size(); ++i) sent[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
     int writeResult = -1;
     ULONG written = 0;
     std::thread writer([&] {
-        writeResult = grab_.WriteComPort(a_, sent.data(), static_cast<ULONG>(sent.size()), &written);
+        writeResult = grab_.WriteComPort(b_, sent.data(), static_cast<ULONG>(sent.size()), &written);
     });
-    const std::string received = ReadExactly(b_, sent.size());
+    const std::string received = Read(a_, sent.size());
     writer.join();
     EXPECT_EQ(writeResult, 1);
     EXPECT_EQ(written, sent.size());
@@ -193,17 +169,12 @@ TEST_F(SerialPorts, QueueCountsAndPurge) {
     COMSTAT status{};
     ASSERT_EQ(grab_.ClearCommError(a_, nullptr, &status), 1);
     EXPECT_EQ(status.cbOutQue, 0u);  // WriteComPort waited until it was sent
-
     grab_.PurgeComPort(b_);
     EXPECT_EQ(InQueue(b_), 0u);
     SetTimeouts(b_, MAXDWORD, 0, 0);
-    char buffer[8];
-    ULONG got = 99;
-    EXPECT_EQ(grab_.ReadComPort(b_, buffer, sizeof buffer, &got), 1);
-    EXPECT_EQ(got, 0u);
-
+    EXPECT_EQ(Read(b_, 8, true), "");
     Write(a_, "after");
-    EXPECT_EQ(ReadExactly(b_, 5), "after");
+    EXPECT_EQ(Read(b_, 5), "after");
 }
 
 TEST_F(SerialPorts, ReadsTimeOutAsConfigured) {
@@ -212,51 +183,31 @@ TEST_F(SerialPorts, ReadsTimeOutAsConfigured) {
     EXPECT_EQ(fresh.ReadIntervalTimeout + fresh.ReadTotalTimeoutMultiplier + fresh.ReadTotalTimeoutConstant +
                   fresh.WriteTotalTimeoutMultiplier + fresh.WriteTotalTimeoutConstant,
               0u);
-    char buffer[100];
-    ULONG got = 99;
-
-    SetTimeouts(b_, MAXDWORD, 0, 0);  // return at once
-    auto start = Clock::now();
-    EXPECT_EQ(grab_.ReadComPort(b_, buffer, 10, &got), 1);
-    EXPECT_EQ(got, 0u);
-    EXPECT_LT(MsSince(start), 5000);
-
-    SetTimeouts(b_, 0, 0, 200);  // total: constant
-    start = Clock::now();
-    EXPECT_EQ(grab_.ReadComPort(b_, buffer, 10, &got), 1);
-    EXPECT_EQ(got, 0u);
-    EXPECT_GE(MsSince(start), 200);
-
-    SetTimeouts(b_, 0, 30, 0);  // total: 30 ms per byte asked for
-    start = Clock::now();
-    EXPECT_EQ(grab_.ReadComPort(b_, buffer, 10, &got), 1);
-    EXPECT_EQ(got, 0u);
-    EXPECT_GE(MsSince(start), 300);
-
-    SetTimeouts(b_, MAXDWORD, MAXDWORD, 150);  // any byte, or the constant
-    start = Clock::now();
-    EXPECT_EQ(grab_.ReadComPort(b_, buffer, 10, &got), 1);
-    EXPECT_EQ(got, 0u);
-    EXPECT_GE(MsSince(start), 150);
-
-    // With bytes waiting, "any byte" returns them without waiting for more,
-    // and a short interval ends a read long before its total time-out.
-    Write(a_, "abcd");
-    ASSERT_TRUE(WaitUntil([&] { return InQueue(b_) == 4; }));
-    SetTimeouts(b_, MAXDWORD, MAXDWORD, 20000);
-    start = Clock::now();
-    EXPECT_EQ(grab_.ReadComPort(b_, buffer, sizeof buffer, &got), 1);
-    EXPECT_EQ(std::string(buffer, got), "abcd");
-    EXPECT_LT(MsSince(start), 10000);
-
-    Write(a_, "xyz");
-    ASSERT_TRUE(WaitUntil([&] { return InQueue(b_) == 3; }));
-    SetTimeouts(b_, 50, 0, 20000);
-    start = Clock::now();
-    EXPECT_EQ(grab_.ReadComPort(b_, buffer, sizeof buffer, &got), 1);
-    EXPECT_EQ(std::string(buffer, got), "xyz");
-    EXPECT_LT(MsSince(start), 10000);
-
+    struct Case {
+        DWORD interval, multiplier, constant;
+        const char* waiting;  // bytes sent before the read of up to 10
+        double minMs, maxMs;
+    } cases[] = {
+        {MAXDWORD, 0, 0, "", 0, 5000},             // return at once
+        {0, 0, 200, "", 200, 20000},               // total: the constant
+        {0, 30, 0, "", 300, 20000},                // total: 30 ms per byte asked for
+        {MAXDWORD, MAXDWORD, 150, "", 150, 20000},  // any byte, or the constant
+        {MAXDWORD, MAXDWORD, 20000, "abcd", 0, 10000},  // bytes waiting: no wait for more
+        {50, 0, 20000, "xyz", 0, 10000},           // a short interval ends the read
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.interval << " " << c.multiplier << " " << c.constant);
+        const std::string waiting = c.waiting;
+        if (!waiting.empty()) {
+            Write(a_, waiting);
+            ASSERT_TRUE(WaitUntil([&] { return InQueue(b_) == waiting.size(); }));
+        }
+        SetTimeouts(b_, c.interval, c.multiplier, c.constant);
+        const auto start = Clock::now();
+        EXPECT_EQ(Read(b_, 10, true), waiting);
+        EXPECT_GE(MsSince(start), c.minMs);
+        EXPECT_LT(MsSince(start), c.maxMs);
+    }
     // Time-outs belong to the port they were set on.
     COMMTIMEOUTS other{};
     ASSERT_TRUE(GetCommTimeouts(a_, &other));
@@ -265,7 +216,7 @@ TEST_F(SerialPorts, ReadsTimeOutAsConfigured) {
 
 TEST_F(SerialPorts, WriteThatCannotFinishTimesOutShortAndFails) {
     // Nobody reads b, so the pair's buffers fill and the write stalls.
-    SetTimeouts(a_, 0, 0, 0, 0, 300);
+    SetTimeouts(a_, 0, 0, 0, 300);
     std::vector<char> big(4 * 1024 * 1024, 'z');
     ULONG written = 0;
     const auto start = Clock::now();
@@ -315,7 +266,6 @@ TEST_F(SerialPorts, PeerGoingAwayFailsReadsAndWritesWithoutHanging) {
     reader.join();
     EXPECT_EQ(result, 0);
     EXPECT_LT(waited, 20000);
-
     ULONG written = 0;
     EXPECT_EQ(grab_.WriteComPort(a_, "x", 1, &written), 0);
     char buffer[4];
@@ -324,45 +274,36 @@ TEST_F(SerialPorts, PeerGoingAwayFailsReadsAndWritesWithoutHanging) {
     EXPECT_EQ(grab_.ReadComPort(a_, buffer, sizeof buffer, &got), 0);
 }
 
-TEST_F(SerialPorts, ClosedAndForeignHandlesAreRefused) {
+TEST_F(SerialPorts, InvalidClosedAndForeignHandlesAreRefused) {
     void* closed = a_;
     grab_.CloseComPort(a_);
     a_ = INVALID_HANDLE_VALUE;
-    DCB dcb{};
-    EXPECT_EQ(grab_.GetCommState(closed, &dcb), 0);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
-    ULONG written = 0;
-    EXPECT_EQ(grab_.WriteComPort(closed, "x", 1, &written), 0);
-
     HANDLE semaphore = CreateSemaphoreW(nullptr, 0, 1, nullptr);
-    EXPECT_EQ(grab_.GetCommState(semaphore, &dcb), 0);
+    for (void* bad : {INVALID_HANDLE_VALUE, closed, static_cast<void*>(semaphore)}) {
+        char buffer[4] = {};
+        ULONG count = 77;
+        EXPECT_EQ(grab_.WriteComPort(bad, buffer, 4, &count), 0);
+        EXPECT_EQ(count, bad == INVALID_HANDLE_VALUE ? 77u : 0u);  // the invalid handle: nothing attempted
+        EXPECT_EQ(grab_.ReadComPort(bad, buffer, 4, &count), 0);
+        EXPECT_EQ(count, 0u);
+        DCB dcb{};
+        COMMTIMEOUTS timeouts{};
+        COMSTAT status{};
+        ULONG errors = 0;
+        EXPECT_EQ(grab_.GetCommState(bad, &dcb), 0);
+        EXPECT_EQ(grab_.SetCommState(bad, &dcb), 0);
+        EXPECT_EQ(grab_.SetCommTimeouts(bad, &timeouts), 0);
+        EXPECT_EQ(grab_.ClearCommError(bad, &errors, &status), 0);
+        grab_.PurgeComPort(bad);
+        grab_.CloseComPort(bad);
+        EXPECT_FALSE(PurgeComm(bad, PURGE_RXCLEAR));
+        EXPECT_FALSE(FlushFileBuffers(bad));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    }
+    DCB dcb{};
     EXPECT_FALSE(CloseHandle(b_));  // a port is not a kernel object
     EXPECT_EQ(grab_.GetCommState(b_, &dcb), 1);
     EXPECT_TRUE(CloseHandle(semaphore));
-}
-
-TEST(SerialInvalidHandle, EveryOperationRefusesIt) {
-    IXGrab grab;
-    void* invalid = INVALID_HANDLE_VALUE;
-    char buffer[4] = {};
-    ULONG count = 77;
-    EXPECT_EQ(grab.WriteComPort(invalid, buffer, 4, &count), 0);
-    EXPECT_EQ(count, 77u);  // nothing was attempted
-    EXPECT_EQ(grab.ReadComPort(invalid, buffer, 4, &count), 0);
-    EXPECT_EQ(count, 0u);
-    DCB dcb{};
-    COMMTIMEOUTS timeouts{};
-    COMSTAT status{};
-    ULONG errors = 0;
-    EXPECT_EQ(grab.GetCommState(invalid, &dcb), 0);
-    EXPECT_EQ(grab.SetCommState(invalid, &dcb), 0);
-    EXPECT_EQ(grab.SetCommTimeouts(invalid, &timeouts), 0);
-    EXPECT_EQ(grab.ClearCommError(invalid, &errors, &status), 0);
-    grab.PurgeComPort(invalid);
-    grab.CloseComPort(invalid);
-    EXPECT_FALSE(PurgeComm(invalid, PURGE_RXCLEAR));
-    EXPECT_FALSE(FlushFileBuffers(invalid));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
 }
 
 }  // namespace

@@ -4,7 +4,9 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <kiru/cios.h>
 
+#include <algorithm>
 #include <string>
 
 #include "support/env_sandbox.h"
@@ -32,3 +34,15 @@ private:
 };
 
 std::wstring Wide(const std::string& text);
+
+// Runs `fill` on a buffer of MAX_PATH characters followed by guard
+// characters, checks that the guards are untouched and returns the length
+// of the text written.
+template <class Char, class Fill>
+std::size_t FilledLength(Fill fill) {
+    Char buffer[MAX_PATH + 40];
+    std::fill(std::begin(buffer), std::end(buffer), Char('#'));
+    fill(buffer);
+    for (std::size_t i = MAX_PATH; i < MAX_PATH + 40; ++i) EXPECT_EQ(buffer[i], Char('#')) << "guard " << i;
+    return std::char_traits<Char>::length(buffer);
+}
