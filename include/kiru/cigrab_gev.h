@@ -169,6 +169,20 @@ protected:
     static void IoInterrupt(void* context);
     static void ChannelInterrupt(void* context);
 
+    // ---- Camera parameters and colour: helpers ------------------------------
+    // The client active camera as an index into the per-camera arrays (0 when
+    // it lies outside them).
+    int ParamCamera() const;
+    // True when the camera's name ("model-part") contains `word`.
+    bool CameraNameContains(int camera, const char* word) const;
+    // Sets a parameter on one camera when it is present and keeps it in the
+    // store for that camera either way.
+    void SetStoredCamParam(int camera, ULONG number, double value, ULONG sub);
+    // A camera's parameter value (0.0 when absent or unreadable).
+    double ReadCamParam(int camera, ULONG number, ULONG sub = 0);
+    // Programs the trigger of one present camera under the object mutex.
+    void ProgramTrigger(int camera);
+
     // Per camera.
     CICapMod* m_camModule[kMaxCameras];
     CICamera* m_camera[kMaxCameras];
