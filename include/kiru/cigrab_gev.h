@@ -183,6 +183,32 @@ protected:
     // Programs the trigger of one present camera under the object mutex.
     void ProgramTrigger(int camera);
 
+    // ---- Modules and acquisition: helpers ----------------------------------
+    // Initialize's steps after discovery.
+    void ProgramPacketDelay(int camera, const ULONG* packetSize);
+    void BringUpIoControllers(bool& broughtUp);
+    void SeedTrxLines(int side);
+    void SeedRcsLines(int side);
+    void SeedUsbLines(int module, int channel);
+    void ProgramOutputDefaults(bool ioBroughtUp);
+    // Opens a camera's "GEV" module by the route it was first opened by.
+    CICapMod* OpenCameraModule(ULONG index, bool fromMarker);
+    // Arms the I/O controllers' decision queues before grabs start.
+    void ArmIoControllers();
+    // Buffers per camera that fit the ring for slots of `slotBytes`.
+    ULONG RingSlotCount(std::size_t slotBytes) const;
+    // Frees every frame the synchronous loop holds.
+    void ReleaseHeldFrames();
+    // The acquisition loops run while this is set; Stop clears it from any thread.
+    bool LoopRuns() const;
+    void SetLoopRun(bool run);
+    bool OnAcquisitionThread() const;
+
+    int m_loopRun;      // read and written atomically
+    int m_hostRun;      // the thread host runs while set (atomically)
+    HANDLE m_grabLock;  // guards modules, cameras, grab handles and interrupt objects
+    ULONG m_lostSeen[kMaxCameras];  // the last lost-frame counter seen per camera grab
+
     // Per camera.
     CICapMod* m_camModule[kMaxCameras];
     CICamera* m_camera[kMaxCameras];

@@ -4,6 +4,7 @@
 #include "backends/registry.h"
 
 #include <kiru/cigrab_emu.h>
+#include <kiru/cigrab_gev.h>
 #include <kiru/entry.h>
 
 #include <atomic>
@@ -13,24 +14,39 @@
 #include <memory>
 #include <new>
 
+#include "capture/module.h"
+#include "capture/orx.h"
 #include "capture/qmtmods.h"
 #include "grab/interjection_source.h"
 
 namespace kiru::backends {
 namespace {
 
+IXGrab* NewGev() { return new (std::nothrow) CIGrabGev(); }
+
+// A GigE object counts one camera before Initialize has looked for any, so
+// the capture library is asked too: at least one "GEV" module must open.
 bool GevHasCameras(IXGrab* grab, std::string* why) {
-    if (grab->GetNumCameras() != 0) return true;
-    *why = "no camera answered";
+    if (grab->GetNumCameras() == 0) {
+        *why = "no camera answered";
+        return false;
+    }
+    for (ULONG index = 0; index < static_cast<ULONG>(CIGrabGev::kMaxCameras); ++index) {
+        if (CICapMod* module = OrxCreateCaptureModule("GEV", index, nullptr)) {
+            delete module;
+            return true;
+        }
+    }
+    *why = "no \"GEV\" module answered";
     return false;
 }
 
-// The LX2, QB2 and GigE back-ends are not in the library yet: without a
-// create function the factory treats them as hardware that does not answer.
+// The LX2 and QB2 back-ends are not in the library yet: without a create
+// function the factory treats them as hardware that does not answer.
 std::vector<Backend> BuiltInTable() {
     return {
         {IGRAB_LX2, "LX2", {"LUXOR2"}, {"LXP", "HVQ"}, nullptr, nullptr},
-        {IGRAB_GEV, "GigE", {"MARLO"}, {}, nullptr, &GevHasCameras},
+        {IGRAB_GEV, "GigE", {"MARLO"}, {}, &NewGev, &GevHasCameras},
         {IGRAB_QB2, "QB2", {}, {"QBM"}, nullptr, nullptr},
     };
 }

@@ -138,7 +138,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(Factory, BackEndsNotInTheLibraryFallBackToTheEmulator) {
     std::string error;
     ASSERT_TRUE(kiru::sim::Station::LoadText("[LXP]\n", "lxp.ini", &error)) << error;
-    for (const char* text : {"", "MARLO", "MARLO LUXOR2"}) {
+    for (const char* text : {"", "MARLO LUXOR2"}) {
         Keyword kw(text);
         IXGrab* grab = KiruGrabInstantiate(kw.buf);
         ASSERT_NE(grab, nullptr) << text;
