@@ -58,7 +58,10 @@ public:
     // on the module's interrupt thread, and camera interrupt objects for it are signalled.
     static bool FireEvent(const std::string& module, ULONG index, ULONG event);
     // A trigger pulse on the camera's hardware trigger line: one frame when
-    // the camera is in hardware-trigger mode. True when a grab took it.
+    // the camera is in hardware-trigger mode. On a channel of an I/O
+    // controller ("TRX", "RCS", "USB") the pulse is the controller's trigger
+    // input: the channel raises its exposure event and passes the pulse on
+    // to the GigE cameras wired to it. True when a grab took it.
     static bool HardwareTrigger(const std::string& module, ULONG index, ULONG channel = 0);
     // A camera that stops answering: register 0x0A00 reads 0, parameters
     // fail, no frames arrive, and a "GEV" module cannot be opened.
@@ -97,6 +100,9 @@ public:
     static bool GetPlcOutputs(const std::string& module, ULONG index, ULONG offset, void* data, ULONG size);
     // Number of grabs running on the camera.
     static ULONG ActiveGrabs(const std::string& module, ULONG index, ULONG channel);
+    // Module objects (OrxCreateCaptureModule, not yet deleted) that hold
+    // the module open: 0 when nobody has it open.
+    static int OpenModuleCount(const std::string& module, ULONG index);
     // Configuration file the module was last opened with.
     static std::string ConfigFile(const std::string& module, ULONG index);
     static DisplayInfo Display(HWND window);

@@ -51,7 +51,17 @@ int CICamera::GetAcqParam(ULONG number, double* value, ULONG index) {
 }
 
 int CICamera::SetAcqParam(ULONG number, double value, ULONG index) {
-    std::lock_guard<std::mutex> lock(m_sim->mutex);
+    std::vector<ULONG> triggered;  // cameras a controller's soft trigger reaches, once unlocked
+    int result;
+    {
+        std::lock_guard<std::mutex> lock(m_sim->mutex);
+        result = SetAcqParamLocked(number, value, index, &triggered);
+    }
+    if (!triggered.empty()) kiru::sim::TriggerCameras(triggered);
+    return result;
+}
+
+int CICamera::SetAcqParamLocked(ULONG number, double value, ULONG index, std::vector<ULONG>* triggered) {
     SimChannel& c = *m_state;
     if (!c.reachable) return 0;
     if (c.texts.count(number)) {
@@ -64,7 +74,16 @@ int CICamera::SetAcqParam(ULONG number, double value, ULONG index) {
     }
     (TraceLine(m_sim->ChannelTag(m_channel), "SetAcqParam") << number << value << index).Commit();
     c.values[{number, index}] = c.Limit(number, value);
-    if (number == kParamSoftwareTrigger) c.Trigger(SimChannel::TriggerMode::Software);
+    if (number == kParamSoftwareTrigger) {
+        c.Trigger(SimChannel::TriggerMode::Software);
+        // On an I/O controller the write fires the channel's trigger output:
+        // its exposure event and a trigger pulse to the cameras wired to it.
+        if (kiru::sim::IsTriggerController(m_sim->name)) {
+            ULONG event = 0;
+            if (c.ExposureEvent(&event)) m_sim->FireEventLocked(event);
+            *triggered = c.TriggeredCameras();
+        }
+    }
     if (AffectsTiming(number)) c.KickGrabs();
     return 1;
 }

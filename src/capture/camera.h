@@ -85,6 +85,9 @@ protected:
     kiru::sim::SimChannel* m_state;
 
 private:
+    // SetAcqParam under the module mutex; the cameras a controller channel's
+    // soft trigger reaches are left in triggered.
+    int SetAcqParamLocked(ULONG number, double value, ULONG index, std::vector<ULONG>* triggered);
     CICamera(const CICamera&) = delete;
     CICamera& operator=(const CICamera&) = delete;
     std::vector<HGRAB> m_grabs;  // grabs started through this object (under the module mutex)

@@ -16,10 +16,11 @@ using kiru::sim::TraceLine;
 
 // ---- CModule -----------------------------------------------------------
 
-CModule::CModule(std::shared_ptr<SimModule> sim) : m_sim(std::move(sim)) {}
+CModule::CModule(std::shared_ptr<SimModule> sim) : m_sim(std::move(sim)) { ++m_sim->openObjects; }
 
 CModule::~CModule() {
     while (!m_callbacks.empty()) DeleteIntrCallback(m_callbacks.back());
+    --m_sim->openObjects;
     kiru::sim::ReleaseModule(m_sim);
 }
 

@@ -49,6 +49,11 @@ TEST_F(StationFileTest, BadLinesNameFileAndLineAndLoadNothing) {
               "bad.ini:3: Channels = 2 but channel 3 is described");
     EXPECT_EQ(ParseError("[GEV]\nWidth 640\n"), "bad.ini:2: expected KEY = VALUE: 'Width 640'");
     EXPECT_EQ(ParseError("[GEV]\nImage = /no/such/file.bmp\n"), "bad.ini:2: /no/such/file.bmp: cannot open the file");
+    EXPECT_EQ(ParseError("[GEV]\nTriggerCameras = 1\n"), "bad.ini:2: TriggerCameras belongs to TRX, RCS and USB channels");
+    EXPECT_EQ(ParseError("[TRX]\nCh1.TriggerCameras = 1 8\n"),
+              "bad.ini:2: bad value '1 8' for Ch1.TriggerCameras (expected none or GEV indices 0 to 7)");
+    EXPECT_EQ(ParseError("[GEV]\nGainUnit = -2\n"),
+              "bad.ini:2: bad value '-2' for GainUnit (expected linear, dB, off or a number)");
     // The station loaded before is still in place.
     EXPECT_EQ(EnumeratedNames(), std::vector<std::string>{"LXP"});
 }

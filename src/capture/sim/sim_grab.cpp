@@ -103,8 +103,9 @@ void SimGrab::Produce(std::unique_lock<std::mutex>& lock) {
     const FrameGeometry geometry = m_channel->Geometry();
     const std::array<unsigned char, 256> lut = m_channel->lut;
     const std::shared_ptr<const Image> image = m_channel->image;
+    const SceneRendering rendering = m_channel->Rendering();
     lock.unlock();
-    FillFrame(static_cast<unsigned char*>(m_buffers[slot]), geometry, number, lut, image.get());
+    FillFrame(static_cast<unsigned char*>(m_buffers[slot]), geometry, number, lut, image.get(), rendering);
     lock.lock();
     if (m_stopped) {
         m_state[slot] = Buffer::Free;

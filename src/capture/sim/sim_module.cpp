@@ -1,13 +1,20 @@
 #include "capture/sim/sim_module.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "capture/sim/sim_clock.h"
 #include "capture/sim/sim_grab.h"
+#include "capture/sim/station_state.h"
 #include "platform/kernel.h"
 
 namespace kiru::sim {
+
+namespace {
+// Exposure at which a scene shows as it is when the station names none.
+constexpr double kDefaultExposureReference = 10000.0;
+}  // namespace
 
 // ---- SimChannel --------------------------------------------------------
 
@@ -91,6 +98,55 @@ double SimChannel::FrameRate() const {
 bool SimChannel::CanGrab() const {
     const ORV_CAM_ATTR a = Attributes();
     return a.Width > 0 && a.Height > 0 && a.BytesPerPixel > 0;
+}
+
+SceneRendering SimChannel::Rendering() const {
+    SceneRendering r;
+    double exposure = 1.0;
+    if (HasValue(0x4000, 0)) {
+        double reference = desc.exposureReference;
+        if (reference <= 0.0) {
+            auto it = desc.params.find({0x4000, 0});
+            reference = it != desc.params.end() && it->second > 0.0 ? it->second : kDefaultExposureReference;
+        }
+        exposure = Value(0x4000, 0) / reference;
+    }
+    static constexpr ULONG kGainParam[3] = {79, 78, 77};  // blue, green, red
+    for (int c = 0; c < 3; ++c) {
+        double gain = 1.0;
+        if (desc.gainUnit != ChannelDesc::GainUnit::Off && HasValue(kGainParam[c], 0)) {
+            const double v = Value(kGainParam[c], 0);
+            switch (desc.gainUnit) {
+                case ChannelDesc::GainUnit::Linear: gain = v; break;
+                case ChannelDesc::GainUnit::Decibel: gain = std::pow(10.0, v / 20.0); break;
+                case ChannelDesc::GainUnit::Scaled: gain = v / desc.gainPerUnit; break;
+                case ChannelDesc::GainUnit::Off: break;
+            }
+        }
+        r.scale[c] = exposure * gain;
+    }
+    const double code = Value(74, 0);
+    if (code >= 1.0 && code <= 4.0 && code == std::floor(code)) r.bayer = static_cast<ULONG>(code);
+    return r;
+}
+
+std::vector<ULONG> SimChannel::TriggeredCameras() const {
+    if (desc.triggerCamerasSet) return desc.triggerCameras;
+    if (module->name == "TRX" || module->name == "RCS") return {number};
+    if (module->name == "USB") return {module->index * 4 + number};
+    return {};
+}
+
+bool SimChannel::ExposureEvent(ULONG* event) const {
+    if (module->name == "TRX" && number < 2) {
+        *event = number == 0 ? 2 : 9;
+        return true;
+    }
+    if (module->name == "USB") {
+        *event = 8 + number;
+        return true;
+    }
+    return false;
 }
 
 bool SimChannel::Trigger(TriggerMode mode) {
@@ -213,6 +269,21 @@ void SimModule::EnqueueDecisionLocked(DecisionQueue& queue, ULONG decision, std:
         q->released.push_back(q->pending.front());
         q->pending.pop_front();
     });
+}
+
+bool IsTriggerController(const std::string& moduleName) {
+    return moduleName == "TRX" || moduleName == "RCS" || moduleName == "USB";
+}
+
+bool TriggerCameras(const std::vector<ULONG>& cameras) {
+    bool taken = false;
+    for (ULONG index : cameras) {
+        std::shared_ptr<SimModule> gev = StationState::Get().Find("GEV", index);
+        if (!gev) continue;
+        std::lock_guard<std::mutex> lock(gev->mutex);
+        if (!gev->channels.empty() && gev->channels[0]->Trigger(SimChannel::TriggerMode::Hardware)) taken = true;
+    }
+    return taken;
 }
 
 namespace {

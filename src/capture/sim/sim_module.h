@@ -82,6 +82,16 @@ struct SimChannel {
     ORV_CAM_ATTR Attributes() const;
     FrameGeometry Geometry() const;
 
+    // Brightness and mosaic of the camera's scene: exposure (0x4000)
+    // relative to the reference, gains 77 to 79, Bayer layout code 74.
+    SceneRendering Rendering() const;
+
+    // An I/O controller channel ("TRX", "RCS", "USB"): the GigE cameras its
+    // trigger output reaches, and the event it raises when it triggers
+    // (false when it raises none).
+    std::vector<ULONG> TriggeredCameras() const;
+    bool ExposureEvent(ULONG* event) const;
+
     enum class TriggerMode { FreeRunning, Software, Hardware };
     TriggerMode Mode() const;
     double FrameRate() const;
@@ -186,12 +196,23 @@ public:
     PlcState plc;
     std::vector<IntrRegistration> callbacks;
 
+    // Module objects (OrxCreateCaptureModule) that hold this module open.
+    std::atomic<int> openObjects{0};
+
     Worker clock;       // board clock: scripts, decision releases, pulse generators
     Worker interrupts;  // interrupt callbacks and PLC change callbacks
 
 private:
     std::atomic<bool> m_shutDown{false};
 };
+
+// True for the I/O controllers whose channels trigger GigE cameras.
+bool IsTriggerController(const std::string& moduleName);
+
+// A trigger pulse at a controller channel's output: each listed "GEV"
+// camera in hardware-trigger mode takes one frame. Called under no module
+// mutex. True when a grab took it.
+bool TriggerCameras(const std::vector<ULONG>& cameras);
 
 // Drops a reference to a module. The last reference must not go on one of
 // the module's own threads (it would join itself): there it is parked and

@@ -77,9 +77,18 @@ bool Station::FireEvent(const std::string& module, ULONG index, ULONG event) {
 bool Station::HardwareTrigger(const std::string& module, ULONG index, ULONG channel) {
     auto m = Find(module, index);
     if (!m) return false;
-    std::lock_guard<std::mutex> lock(m->mutex);
-    SimChannel* c = ChannelOf(*m, channel);
-    return c && c->Trigger(SimChannel::TriggerMode::Hardware);
+    std::vector<ULONG> cameras;
+    {
+        std::lock_guard<std::mutex> lock(m->mutex);
+        SimChannel* c = ChannelOf(*m, channel);
+        if (!c) return false;
+        if (!IsTriggerController(m->name)) return c->Trigger(SimChannel::TriggerMode::Hardware);
+        // A controller's trigger input passes the pulse on to its cameras.
+        ULONG event = 0;
+        if (c->ExposureEvent(&event)) m->FireEventLocked(event);
+        cameras = c->TriggeredCameras();
+    }
+    return TriggerCameras(cameras);
 }
 
 bool Station::SetReachable(const std::string& module, ULONG index, ULONG channel, bool reachable) {
@@ -303,6 +312,11 @@ ULONG Station::ActiveGrabs(const std::string& module, ULONG index, ULONG channel
     std::lock_guard<std::mutex> lock(m->mutex);
     SimChannel* c = ChannelOf(*m, channel);
     return c ? static_cast<ULONG>(c->grabs.size()) : 0;
+}
+
+int Station::OpenModuleCount(const std::string& module, ULONG index) {
+    auto m = Find(module, index);
+    return m ? m->openObjects.load() : 0;
 }
 
 std::string Station::ConfigFile(const std::string& module, ULONG index) {

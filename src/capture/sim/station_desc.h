@@ -27,6 +27,17 @@ struct ChannelDesc {
     std::string portName;     // serial device of the channel (GetPortInfo)
     double frameRate = 25.0;  // free-running rate when parameter 95 is not set
     bool reachable = true;
+    // Exposure (parameter 0x4000) at which the scene shows as it is in the
+    // image; 0: the station's own Param.0x4000, else 10000.
+    double exposureReference = 0.0;
+    // What the gain parameters 77 to 79 (red, green, blue) hold.
+    enum class GainUnit { Linear, Decibel, Scaled, Off };
+    GainUnit gainUnit = GainUnit::Linear;
+    double gainPerUnit = 1.0;  // Scaled: the value that stands for a factor of 1
+    // GigE cameras ("GEV" indices) a controller channel's trigger output
+    // reaches; unset: the camera of the channel's own number.
+    bool triggerCamerasSet = false;
+    std::vector<ULONG> triggerCameras;
     std::map<std::pair<ULONG, ULONG>, double> params;  // (number, index) -> value
     std::map<ULONG, std::string> texts;                // text parameters
     std::map<ULONG, std::pair<double, double>> caps;   // number -> (min, max)

@@ -233,6 +233,23 @@ private:
             c.reachable = v != 0;
             return true;
         }
+        if (k == "exposurereference") {
+            return (ParseDouble(value, &d) && d > 0 && (c.exposureReference = d, true)) || BadValue(value);
+        }
+        if (k == "gainunit") {
+            const std::string unit = Lower(value);
+            if (unit == "linear") c.gainUnit = ChannelDesc::GainUnit::Linear;
+            else if (unit == "db") c.gainUnit = ChannelDesc::GainUnit::Decibel;
+            else if (unit == "off") c.gainUnit = ChannelDesc::GainUnit::Off;
+            else if (ParseDouble(value, &d) && d > 0) {
+                c.gainUnit = ChannelDesc::GainUnit::Scaled;
+                c.gainPerUnit = d;
+            } else {
+                return Fail("bad value '" + value + "' for " + m_key + " (expected linear, dB, off or a number)");
+            }
+            return true;
+        }
+        if (k == "triggercameras") return TriggerCameras(c, value);
         if (k == "camerafile") {
             if (value.size() > 87) return BadValue(value);
             c.cameraFile = value;
@@ -280,6 +297,30 @@ private:
         if (Numbered(k, "reg.", &n)) return (ParseULong(value, &v) && (c.regs[n] = v, true)) || BadValue(value);
         if (m_badNumber) return Fail("bad number in key '" + m_key + "'");
         return Fail("unknown key '" + m_key + "'");
+    }
+
+    // The cameras a controller channel triggers: "none" or GEV indices.
+    bool TriggerCameras(ChannelDesc& c, const std::string& value) {
+        const std::string& module = m_module->name;
+        if (module != "TRX" && module != "RCS" && module != "USB") {
+            return Fail(m_key + " belongs to TRX, RCS and USB channels");
+        }
+        std::vector<ULONG> cameras;
+        if (Lower(value) != "none") {
+            std::istringstream words(value);
+            std::string word;
+            ULONG camera = 0;
+            while (words >> word) {
+                if (!ParseULong(word, &camera) || camera > 7) {
+                    return Fail("bad value '" + value + "' for " + m_key + " (expected none or GEV indices 0 to 7)");
+                }
+                cameras.push_back(camera);
+            }
+            if (cameras.empty()) return BadValue(value);
+        }
+        c.triggerCamerasSet = true;
+        c.triggerCameras = std::move(cameras);
+        return true;
     }
 
     // "prefix.N" with N a number.
