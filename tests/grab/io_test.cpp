@@ -109,25 +109,16 @@ void ExpectInitializationChecks(const std::string& cls) {
 template <class Grab>
 void ExpectValueRules(const std::string& cls) {
     Grab g;
-    ASSERT_EQ(g.SetBrightness(40), 0);
-    EXPECT_EQ(g.SetBrightness(101), 0);
-    EXPECT_EQ(g.LastError(), cls + "::SetBrightness: Invalid brightness value");
-    EXPECT_EQ(g.GetBrightness(), 40u);
-    EXPECT_EQ(g.SetContrast(101), 0);
-    EXPECT_EQ(g.LastError(), cls + "::SetContrast: Invalid contrast value");
-    EXPECT_EQ(g.GetContrast(), 50u);
-
-    ASSERT_EQ(g.Initialize(), 1);
-    EXPECT_EQ(g.SetBrightness(100), 1);
-    EXPECT_EQ(g.SetBrightness(101), 0);
-    EXPECT_EQ(g.GetBrightness(), 100u);
-    EXPECT_EQ(g.SetContrast(0), 1);
-    EXPECT_EQ(g.GetContrast(), 0u);
-    EXPECT_EQ(g.SetExposure(3.25, 0), 1);
-    EXPECT_EQ(g.GetExposure(), 3.25);
-    EXPECT_EQ(g.SetStrobeDuration(7), 1);
-    EXPECT_EQ(g.GetStrobeDuration(), 7u);
-
+    for (int initialized : {0, 1}) {
+        ASSERT_EQ(initialized ? g.Initialize() : 1, 1);
+        EXPECT_EQ(g.SetBrightness(100), initialized);
+        EXPECT_EQ(g.SetBrightness(101), 0);
+        EXPECT_EQ(g.LastError(), cls + "::SetBrightness: Invalid brightness value");
+        EXPECT_EQ(g.SetContrast(0), initialized);
+        EXPECT_EQ(g.SetContrast(101), 0);
+        EXPECT_EQ(g.LastError(), cls + "::SetContrast: Invalid contrast value");
+        EXPECT_EQ(g.GetBrightness() * 1000 + g.GetContrast(), 100000u);
+    }
     EXPECT_EQ(g.SetExternalTriggerDelayEnable(1), 1);
     EXPECT_EQ(g.GetExternalTriggerDelayEnable(), 1);
     EXPECT_EQ(g.SetExternalTriggerDelay(11), 1);
@@ -137,7 +128,7 @@ void ExpectValueRules(const std::string& cls) {
     EXPECT_EQ(g.LastError(), cls + "::SetRejectorDelay: Rejector not enabled");
     EXPECT_EQ(g.SetRecycleDelay(70), 0);
     EXPECT_EQ(g.LastError(), cls + "::SetRecycleDelay: Recycler not enabled");
-    g.SetRejectorEnabled(1);
+    g.m_rejectorEnabled = 1;
     EXPECT_EQ(g.SetRejectorDelay(50), 1);
     // An unknown trigger method: 1, nothing changes, the reason stays behind.
     EXPECT_EQ(g.SetTriggerMethod(static_cast<IXGrab::TriggerMethod>(5)), 1);
@@ -157,19 +148,25 @@ TEST(GrabIo, ValueRulesInBothForms) {
     ExpectValueRules<TestIXGrab>("IXGrab");
 }
 
-TEST(GrabIo, TriggerMethod) {
+TEST(GrabIo, TriggerMethodAndStrobe) {
     TestGrab g;
-    // Not initialized: stored, not applied.
+    // Not initialized: stored, not applied; the strobe switch is applied
+    // (and refused) all the same.
     EXPECT_EQ(g.SetTriggerMethod(IXGrab::TRIGGER_HARDWARE), 0);
     EXPECT_EQ(g.log.Count("SetTriggerParams"), 0u);
+    g.SetStrobeEnable(1);
+    EXPECT_EQ(g.GetStrobeEnable(), 1);
+    EXPECT_EQ(g.log.Count("SetTriggerParams"), 1u);
+    EXPECT_STREQ(g.GetLastErrorMsg(), "CIGrab::SetTriggerParams: Grab not initialized");
+
     ASSERT_EQ(g.Initialize(), 1);
     EXPECT_EQ(g.SetTriggerMethod(IXGrab::TRIGGER_SOFTWARE), 1);
-    EXPECT_EQ(g.log.Count("SetTriggerParams"), 1u);
+    EXPECT_EQ(g.log.Count("SetTriggerParams"), 2u);
     EXPECT_EQ(g.GenerateSoftTrigger(0), 1);
     // An unknown method and the same method again apply nothing.
     EXPECT_EQ(g.SetTriggerMethod(IXGrab::TRIGGER_NONE) + g.SetTriggerMethod(IXGrab::TRIGGER_SOFTWARE), 2);
     EXPECT_EQ(g.GetTriggerMethod(), IXGrab::TRIGGER_SOFTWARE);
-    EXPECT_EQ(g.log.Count("SetTriggerParams"), 1u);
+    EXPECT_EQ(g.log.Count("SetTriggerParams"), 2u);
     // Camera -1 is every camera; a single camera is left to back-ends.
     EXPECT_EQ(g.SetCamTriggerMethod(IXGrab::TRIGGER_HARDWARE, 0), 1);
     EXPECT_EQ(g.GetTriggerMethod(), IXGrab::TRIGGER_SOFTWARE);
@@ -177,24 +174,14 @@ TEST(GrabIo, TriggerMethod) {
     EXPECT_EQ(g.GetTriggerMethod(), IXGrab::TRIGGER_HARDWARE);
     EXPECT_EQ(g.GenerateSoftTrigger(0), 0);
 
-    // The strobe switch is applied (and refused) even when not initialized.
-    TestGrab cold;
-    cold.SetStrobeEnable(1);
-    EXPECT_EQ(cold.GetStrobeEnable(), 1);
-    EXPECT_EQ(cold.log.Count("SetTriggerParams"), 1u);
-    EXPECT_STREQ(cold.GetLastErrorMsg(), "CIGrab::SetTriggerParams: Grab not initialized");
-}
-
-TEST(GrabIo, TriggerMethodAndStrobeReprogramARunningGrab) {
-    const std::function<void(TestGrab&)> changes[] = {
-        [](TestGrab& g) { EXPECT_EQ(g.SetTriggerMethod(IXGrab::TRIGGER_FREE_RUN), 1); },
-        [](TestGrab& g) { g.SetStrobeEnable(1); },
-    };
+    // A running grab is stopped, reprogrammed and started again.
+    ASSERT_EQ(g.Create(0, 0, 640, 480, 8, 5, 5000), 1);
+    const std::function<void()> changes[] = {[&] { EXPECT_EQ(g.SetTriggerMethod(IXGrab::TRIGGER_FREE_RUN), 1); },
+                                             [&] { g.SetStrobeEnable(0); }};
     for (const auto& change : changes) {
-        TestGrab g;
-        ASSERT_TRUE(g.Ready(true));
+        ASSERT_EQ(g.Start(), 1);
         g.log.Clear();
-        change(g);
+        change();
         const auto ops = g.log.Ops();
         ASSERT_GE(ops.size(), 3u);
         EXPECT_EQ(std::vector<std::string>(ops.begin(), ops.begin() + 3),
@@ -214,8 +201,7 @@ TEST(GrabIo, RejectorRecyclerAndOtherStoredValues) {
     EXPECT_EQ(g.RejectorTestControl(1), 0);
     EXPECT_STREQ(g.GetLastErrorMsg(), before.c_str());
 
-    g.SetRejectorEnabled(1);
-    g.SetRecyclerEnabled(1);
+    g.m_rejectorEnabled = g.m_recyclerEnabled = 1;
     EXPECT_EQ(g.RejectorControl(0), 1);
     EXPECT_EQ(g.IsAppRunning(), 0);
     EXPECT_EQ(g.SetRejectorDelay(0) + g.SetRecycleDelay(80) + g.SetPartsBetweenSensors(7), 3);

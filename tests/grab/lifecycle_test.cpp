@@ -32,12 +32,11 @@ int Call(TestGrab& g, Op op) {
 }
 
 // The operations that lead from a fresh object to each state.
-const std::vector<Op> kWayTo[] = {{},
-                                  {Op::Initialize},
-                                  {Op::Initialize, Op::Create},
-                                  {Op::Initialize, Op::Create, Op::Start},
-                                  {Op::Initialize, Op::Create, Op::Destroy},
+// clang-format off
+const std::vector<Op> kWayTo[] = {{}, {Op::Initialize}, {Op::Initialize, Op::Create},
+                                  {Op::Initialize, Op::Create, Op::Start}, {Op::Initialize, Op::Create, Op::Destroy},
                                   {Op::Initialize, Op::Create, Op::Terminate}};
+// clang-format on
 
 struct Expect {
     State state;
@@ -75,13 +74,6 @@ const Expect kTable[] = {
     {S::Terminated, Op::Destroy, 1, nullptr, 0, 0, 0},      {S::Terminated, Op::Terminate, 1, nullptr, 0, 0, 0},
 };
 
-// The thread that set the first output logged.
-DWORD SchedulerThreadOf(TestGrab& g) {
-    EXPECT_TRUE(WaitUntil([&] { return g.log.Count("SetOutputPort") >= 1; }));
-    const auto calls = g.log.Calls("SetOutputPort");
-    return calls.empty() ? 0 : calls[0].thread;
-}
-
 }  // namespace
 
 TEST(GrabLifecycle, EveryOperationInEveryState) {
@@ -106,64 +98,34 @@ TEST(GrabLifecycle, EveryOperationInEveryState) {
 TEST(GrabLifecycle, CommonLayerAloneNeverBecomesInitialized) {
     CIGrab g;
     EXPECT_EQ(g.GetGrabType(), IGRAB_COMMON);
-    EXPECT_EQ(g.Initialize(), 1);
+    // No back-end sets the flag, so a second Initialize is not refused...
+    EXPECT_EQ(g.Initialize() + g.Initialize(), 2);
     EXPECT_EQ(g.IsGrabInitialized(), 0);
     EXPECT_EQ(g.IsIORunning(), 1);
-    // No back-end set the flag, so a second Initialize is not refused...
-    EXPECT_EQ(g.Initialize(), 1);
     // ...and everything needing initialization fails.
     EXPECT_EQ(g.Create(0, 0, 640, 480, 8, 5, 5000), 0);
     EXPECT_STREQ(g.GetLastErrorMsg(), "CIGrab::Create: Grab not initialized");
     EXPECT_EQ(g.Terminate(), 1);
 }
 
-TEST(GrabLifecycle, TerminateTwiceAndInitializeAgainStartsANewScheduler) {
-    TestGrab g;
-    ASSERT_TRUE(g.Ready());
-    // Timed outputs come from the scheduler thread.
-    ASSERT_EQ(g.GeneratePulseOutPort(1, 0, 1.0, 0.0), 1);
-    const DWORD firstScheduler = SchedulerThreadOf(g);
-    EXPECT_NE(firstScheduler, ::GetCurrentThreadId());
-
-    EXPECT_EQ(g.Destroy(), 1);
-    EXPECT_EQ(g.Terminate(), 1);
-    const std::string before = g.PlantError();
-    g.log.Clear();
-    EXPECT_EQ(g.Terminate(), 1);
-    EXPECT_STREQ(g.GetLastErrorMsg(), before.c_str());
-    EXPECT_EQ(g.IsGrabInitialized() + g.IsGrabCreated() + g.IsGrabRunning(), 0);
-
-    // The old scheduler thread is gone: timed outputs come from a new one.
-    ASSERT_EQ(g.Initialize(), 1);
-    ASSERT_EQ(g.GeneratePulseOutPort(1, 1, 1.0, 0.0), 1);
-    const DWORD secondScheduler = SchedulerThreadOf(g);
-    EXPECT_NE(secondScheduler, firstScheduler);
-    EXPECT_NE(secondScheduler, ::GetCurrentThreadId());
-}
-
-TEST(GrabLifecycle, CreateStopsAcquisitionAndReplacesTheRingWithAZeroedOne) {
+TEST(GrabLifecycle, RingsAreZeroedAndAnExternalOneIsNotFreed) {
+    // Create stops acquisition and replaces the ring with a zeroed one.
     TestGrab g;
     ASSERT_TRUE(g.Ready(true));
     std::memset(g.GetFramePtr(0), 0x5A, g.GetRingBufferSize());
-    g.log.Clear();
-    ASSERT_EQ(g.Create(0, 0, 320, 240, 8, 2, 5000), 1);
-    ASSERT_GE(g.log.Count("Stop"), 1u);
+    ASSERT_EQ(g.Create(0, 0, 64, 32, 8, 2, 5000), 1);
     EXPECT_EQ(g.IsGrabRunning(), 0);
-    // Grab type 13 with one camera: 320 x 240 x max(1, 3) per frame.
-    ASSERT_EQ(g.GetRingBufferSize(), 320u * 240u * 3u * 2u);
+    // Grab type 13 with one camera: 64 x 32 x max(1, 3) per frame.
+    const ULONG size = 64 * 32 * 3 * 2;
+    ASSERT_EQ(g.GetRingBufferSize(), size);
     auto* ring = static_cast<unsigned char*>(g.GetFramePtr(0));
-    for (ULONG i = 0; i < g.GetRingBufferSize(); ++i) ASSERT_EQ(ring[i], 0) << "at byte " << i;
-}
+    for (ULONG i = 0; i < size; ++i) ASSERT_EQ(ring[i], 0) << "at byte " << i;
 
-TEST(GrabLifecycle, ExternalRingIsUsedZeroedAndNotFreed) {
-    const ULONG size = 64 * 32 * 3 * 2;  // 64 x 32 mono, grab type 13, two frames
+    // A ring the back-end provides is used and zeroed too.
     auto memory = std::make_unique<unsigned char[]>(size);
     std::memset(memory.get(), 0xAB, size);
-    TestGrab g;
     g.externalRing = memory.get();
-    ASSERT_EQ(g.Initialize(), 1);
     ASSERT_EQ(g.Create(0, 0, 64, 32, 8, 2, 5000), 1);
-    EXPECT_EQ(g.GetRingBufferSize(), size);
     EXPECT_EQ(g.GetFramePtr(0), memory.get());
     for (ULONG i = 0; i < size; ++i) ASSERT_EQ(memory[i], 0) << "at byte " << i;
     // Destroy must not free memory the back-end owns (a sanitizer build
@@ -197,26 +159,26 @@ TEST(GrabLifecycle, InterfaceOwnFormsUseThePlainRingRuleAndTheirClassName) {
     EXPECT_EQ(g.Start(), 0);
     EXPECT_STREQ(g.LastError(), "IXGrab::Start: Grab not created");
     EXPECT_EQ(g.Initialize(), 1);
-    EXPECT_EQ(g.IoRunning(), 1);
+    EXPECT_EQ(g.m_ioRunning, 1);
     EXPECT_EQ(g.Initialize(), 0);
     EXPECT_STREQ(g.LastError(), "IXGrab::Initialize: Grab already initialized");
     // 5 x max(3P, P), and three planes also when tiled: 5 x P x T x 3.
     ASSERT_EQ(g.Create(0, 0, 640, 480, 8, 5, 5000), 1);
-    EXPECT_EQ(g.RingSize(), 4608000u);
+    EXPECT_EQ(g.m_ringSize, 4608000u);
     EXPECT_EQ(g.FrameAddress(1) - g.FrameAddress(0), 307200);
     EXPECT_EQ(g.Start(), 1);
     g.SetTiling(2, 1);
     ASSERT_EQ(g.Create(0, 0, 1280, 480, 8, 5, 5000), 1);
-    EXPECT_EQ(g.RingSize(), 9216000u);
+    EXPECT_EQ(g.m_ringSize, 9216000u);
     EXPECT_EQ(g.GetWidth(), 1280u);
     EXPECT_EQ(g.Destroy(), 1);
-    EXPECT_EQ(g.Created() + g.RingSize(), 0u);
+    EXPECT_EQ(g.m_created + g.m_ringSize, 0u);
     // Refusals: the crop rule, and a ring too large to describe.
     EXPECT_EQ(g.Create(100, 0, 107, 480, 8, 5, 5000), 0);
     EXPECT_STREQ(g.LastError(), "IXGrab::Create: Crop boundaries exceed max image size");
     EXPECT_EQ(g.Create(0, 0, 70000, 70000, 32, 1, 5000), 0);
     EXPECT_STREQ(g.LastError(), "IXGrab Init: Image ring buffer allocation failed");
-    EXPECT_EQ(g.Created(), 0);
+    EXPECT_EQ(g.m_created, 0);
     // The interface's SetWidth and SetHeight do nothing and answer 0.
     EXPECT_EQ(g.SetWidth(320) + g.SetHeight(240), 0);
     EXPECT_EQ(g.Terminate(), 1);

@@ -154,37 +154,29 @@ TEST(TransformPipeline, InterfaceMatchesTheModelWithoutItsMosaicStage) {
     ExpectPipelineMatchesModel<kiru_test::TestIXGrab>(false);
 }
 
-// The client's angle turns clockwise; a full turn is no turn, and without a
-// transform the client's image comes back untouched.
+// SetRotateTransform stores the client's angle negated, so that images turn
+// clockwise; a full turn is no turn, and without a transform the client's
+// image comes back untouched.
 TEST(ApplyImageTransform, ClientAnglesTurnClockwise) {
-    // Source pixel (x, y) of a 3 x 8 frame holds 10 * y + x + 1.
-    Bytes frame(24);
-    for (int y = 0; y < 8; ++y)
-        for (int x = 0; x < 3; ++x) frame[y * 3 + x] = static_cast<std::uint8_t>(10 * y + x + 1);
-    const Bytes clockwise = {71, 61, 51, 41, 31, 21, 11, 1,  //
-                             72, 62, 52, 42, 32, 22, 12, 2,  //
-                             73, 63, 53, 43, 33, 23, 13, 3};
-    const Bytes counterClockwise = {3, 13, 23, 33, 43, 53, 63, 73,  //
-                                    2, 12, 22, 32, 42, 52, 62, 72,  //
-                                    1, 11, 21, 31, 41, 51, 61, 71};
-    const std::pair<ULONG, const Bytes*> cases[] = {
-        {90, &clockwise}, {450, &clockwise}, {270, &counterClockwise}, {0, nullptr}, {360, nullptr}};
     Grab grab;
     grab.Adopt(3, 8, 1);
-    for (const auto& [degrees, want] : cases) {
+    Bytes frame(24);  // pixel (x, y) holds 10 * y + x + 1
+    for (int i = 0; i < 24; ++i) frame[i] = static_cast<std::uint8_t>(10 * (i / 3) + i % 3 + 1);
+    for (ULONG degrees : {90u, 450u, 270u, 0u, 360u}) {
         grab.SetRotateTransform(degrees);
+        const unsigned stored = (360 - degrees % 360) % 360;
+        const auto model = ModelPipeline(Stages{3, 8, 1, 1, 1, 1, true, IFW_TRANSFORM_NONE, stored}, frame, 0);
         Bytes image = frame;
-        unsigned char* out = grab.ApplyImageTransform(image.data(), 0);
+        const unsigned char* out = grab.ApplyImageTransform(image.data(), 0);
+        EXPECT_EQ(Copy(out, 24), model.first) << degrees;
+        EXPECT_EQ(out == image.data(), model.second) << degrees;
         EXPECT_EQ(image, frame) << degrees;
-        if (want == nullptr) {
-            EXPECT_EQ(out, image.data()) << degrees;
-            EXPECT_EQ(grab.GetWidth(), 3u);
-            continue;
-        }
-        EXPECT_EQ(grab.GetWidth(), 8u) << degrees;
-        EXPECT_EQ(grab.GetHeight(), 3u) << degrees;
-        EXPECT_EQ(Copy(out, 24), *want) << degrees;
+        EXPECT_EQ(grab.GetWidth() * 10 + grab.GetHeight(), stored ? 83u : 38u) << degrees;
     }
+    // Turned a quarter clockwise, the first row is the first column read upwards.
+    grab.SetRotateTransform(90);
+    Bytes image = frame;
+    EXPECT_EQ(Copy(grab.ApplyImageTransform(image.data(), 0), 8), (Bytes{71, 61, 51, 41, 31, 21, 11, 1}));
 }
 
 TEST(ApplyImageTransform, SuccessiveCallsAlternateHalvesOfTheWorkArea) {
@@ -217,26 +209,31 @@ TEST(ApplyImageTransform, VertToHorzPlanesIsTheMosaicStage) {
     EXPECT_EQ(client, frames);
 }
 
+// The limits are stored whether or not the object is initialized.
 TEST(Lut, LimitsAreStoredEvenWhenNotInitialized) {
-    kiru_test::TestGrab grab;  // never initialized
-    EXPECT_EQ(grab.InvLinearizeLUT(), 0);
-    EXPECT_EQ(grab.GetLUTFloor() * 1000 + grab.GetLUTCeiling(), 255000u);
-    EXPECT_STREQ(grab.GetLastErrorMsg(), "CIGrab::InvLinearizeLUT: Grab not initialized");
-    EXPECT_EQ(grab.LinearizeLUT(), 0);
-    EXPECT_EQ(grab.GetLUTFloor() * 1000 + grab.GetLUTCeiling(), 255u);
-    EXPECT_STREQ(grab.GetLastErrorMsg(), "CIGrab::LinearizeLUT: Grab not initialized");
-    EXPECT_EQ(grab.SetLUTFloor(12), 0);
-    EXPECT_STREQ(grab.GetLastErrorMsg(), "CIGrab::SetLUTFloor: Grab not initialized");
-    EXPECT_EQ(grab.SetLUTCeiling(200), 0);
-    EXPECT_STREQ(grab.GetLastErrorMsg(), "CIGrab::SetLUTCeiling: Grab not initialized");
-    EXPECT_EQ(grab.GetLUTFloor() * 1000 + grab.GetLUTCeiling(), 12200u);
-
-    ASSERT_EQ(grab.Initialize(), 1);
-    EXPECT_EQ(grab.SetLUTFloor(3) + grab.SetLUTCeiling(250) + grab.InvLinearizeLUT() + grab.LinearizeLUT(), 4);
+    struct Step {
+        const char* op;
+        int (*call)(CIGrab&);
+        UINT floor, ceiling;
+    };
+    const Step steps[] = {{"InvLinearizeLUT", [](CIGrab& g) { return g.InvLinearizeLUT(); }, 255, 0},
+                          {"LinearizeLUT", [](CIGrab& g) { return g.LinearizeLUT(); }, 0, 255},
+                          {"SetLUTFloor", [](CIGrab& g) { return g.SetLUTFloor(12); }, 12, 255},
+                          {"SetLUTCeiling", [](CIGrab& g) { return g.SetLUTCeiling(200); }, 12, 200}};
+    kiru_test::TestGrab grab;
+    for (int initialized : {0, 1}) {
+        ASSERT_EQ(initialized ? grab.Initialize() : 1, 1);
+        for (const Step& s : steps) {
+            const std::string before = grab.PlantError();
+            EXPECT_EQ(s.call(grab), initialized) << s.op;
+            EXPECT_EQ(grab.GetLastErrorMsg(),
+                      initialized ? before : std::string("CIGrab::") + s.op + ": Grab not initialized");
+            EXPECT_EQ(grab.GetLUTFloor() * 1000 + grab.GetLUTCeiling(), s.floor * 1000 + s.ceiling) << s.op;
+        }
+    }
     // A table of no entries, or none at all, is refused without a message.
     unsigned char table[256] = {};
     const std::string before = grab.PlantError();
-    EXPECT_EQ(grab.WriteLUTBuf(0, 0, table), 0);
-    EXPECT_EQ(grab.WriteLUTBuf(0, 256, nullptr), 0);
+    EXPECT_EQ(grab.WriteLUTBuf(0, 0, table) + grab.WriteLUTBuf(0, 256, nullptr), 0);
     EXPECT_EQ(grab.GetLastErrorMsg(), before);
 }

@@ -117,9 +117,8 @@ public:
 
     int Start() override {
         log.Record("Start", {});
-        if (!CIGrab::Start()) return 0;
-        m_running = 1;
-        return 1;
+        m_running = CIGrab::Start();
+        return m_running;
     }
 
     int Stop() override {
@@ -153,12 +152,9 @@ public:
 
     unsigned char* AllocateNonPagedMem(ULONG) override { return externalRing; }
 
-    // State a back-end sets or reads.
-    void SetRotation(ULONG degrees) { m_rotation = degrees; }
-    void SetAcqThreadId(ULONG id) { m_acqThreadId = id; }
-    void SetRejectorEnabled(int on) { m_rejectorEnabled = on; }
-    void SetRecyclerEnabled(int on) { m_recyclerEnabled = on; }
-    void SetCameraDetected(int camera, int on) { m_cameraDetected[camera] = on; }
+    // State a back-end sets.
+    using CIGrab::m_rotation, CIGrab::m_acqThreadId, CIGrab::m_rejectorEnabled, CIGrab::m_recyclerEnabled,
+        CIGrab::m_cameraDetected;
     // Frame i of the ring as a back-end delivering from it sees it.
     unsigned char* FrameAddress(ULONG i) const { return m_imageArray ? m_imageArray[i] : nullptr; }
 
@@ -211,16 +207,12 @@ public:
 
     int Create(ULONG offsetX, ULONG offsetY, ULONG width, ULONG height, ULONG bits, ULONG count,
                ULONG timeout) override {
-        if (!IXGrab::Create(offsetX, offsetY, width, height, bits, count, timeout)) return 0;
-        m_created = 1;
-        return 1;
+        m_created = IXGrab::Create(offsetX, offsetY, width, height, bits, count, timeout);
+        return m_created;
     }
 
     const char* LastError() const { return m_lastError; }
-    ULONG RingSize() const { return m_ringSize; }
-    int Created() const { return m_created; }
-    int IoRunning() const { return m_ioRunning; }
-    void SetRejectorEnabled(int on) { m_rejectorEnabled = on; }
+    using IXGrab::m_ringSize, IXGrab::m_created, IXGrab::m_ioRunning, IXGrab::m_rejectorEnabled;
     unsigned char* FrameAddress(ULONG i) const { return m_imageArray ? m_imageArray[i] : nullptr; }
 
 private:
