@@ -160,6 +160,22 @@ TEST_F(WiringTest, ABayerCameraShowsItsSceneAsTheMosaicTheConverterDecodes) {
     }
 }
 
+TEST_F(WiringTest, AnOutageTakesTheCameraAwayAfterItsFramesAndBringsItBack) {
+    Load("[GEV]\nWidth = 8\nHeight = 4\nParam.9 = 1\nParam.10 = 2\nOutage = 2 1000\n");
+    Grab(0);
+    CICamera* camera = modules[0]->GetCam(0);
+    ASSERT_TRUE(Station::HardwareTrigger("GEV", 0, 0));
+    EXPECT_NE(camera->ReadReg(ORV_REG_REACHABLE), 0u);
+    ASSERT_TRUE(Station::HardwareTrigger("GEV", 0, 0));  // the second frame: the cable goes
+    ASSERT_TRUE(WaitUntil([&] { return Acquired(0) == 2; }));
+    EXPECT_EQ(camera->ReadReg(ORV_REG_REACHABLE), 0u);
+    EXPECT_FALSE(Station::HardwareTrigger("GEV", 0, 0));
+    EXPECT_TRUE(WaitUntil([&] { return camera->ReadReg(ORV_REG_REACHABLE) != 0; }));
+    EXPECT_TRUE(Station::HardwareTrigger("GEV", 0, 0));  // and the outage does not come again
+    EXPECT_TRUE(WaitUntil([&] { return Acquired(0) == 3; }));
+    EXPECT_NE(camera->ReadReg(ORV_REG_REACHABLE), 0u);
+}
+
 TEST_F(WiringTest, OpenModuleObjectsAreCountedPerModule) {
     Load("[GEV:0]\n[GEV:1]\n[TRX]\n");
     EXPECT_EQ(Station::OpenModuleCount("GEV", 0), 0);

@@ -10,7 +10,9 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -137,6 +139,73 @@ TEST_F(KiruGrabTool, BadStationFileEndsTheRunWhateverTheKeyword) {
     EXPECT_EQ(run.status, 2) << run.out;
     EXPECT_NE(run.out.find("kiru-grab: " + bad + ":2: unknown key 'Widht'"), std::string::npos) << run.out;
     EXPECT_EQ(run.out.find("frames delivered"), std::string::npos) << run.out;
+}
+
+// The bundled sample stations run the GigE back-end: every camera delivers,
+// in either mode and under software triggers, and nothing is lost.
+TEST_F(KiruGrabTool, SampleStationsRunTheGigeBackEnd) {
+    struct Case {
+        const char* args;
+        int cameras;
+        const char* mode;
+    };
+    const Case cases[] = {
+        {"--station one_camera.ini", 1, "synchronous"},
+        {"--station two_cameras_trx", 2, "synchronous"},
+        {"--station two_cameras_trx --async", 2, "asynchronous"},
+        {"--station two_cameras_trx --trigger soft --rate 20", 2, "synchronous"},
+        {"--station " KIRU_SOURCE_DIR "/samples/stations/bayer_colour.ini", 1, "synchronous"},
+    };
+    for (const Case& c : cases) {
+        const ToolRun run = RunTool(std::string("-q -n 6 --keyword MARLO ") + c.args);
+        ASSERT_EQ(run.status, 0) << c.args << "\n" << run.out;
+        EXPECT_NE(run.out.find("grab type: 8 (GigE)"), std::string::npos) << c.args << "\n" << run.out;
+        EXPECT_NE(run.out.find(std::string("mode: ") + c.mode), std::string::npos) << c.args << "\n" << run.out;
+        EXPECT_EQ(Number(run.out, "cameras"), static_cast<unsigned>(c.cameras)) << c.args;
+        EXPECT_EQ(Number(run.out, "frames lost"), 0u) << c.args;
+        EXPECT_EQ(Number(run.out, "acquire events"), 0u) << c.args;
+        for (int camera = 0; camera < c.cameras; ++camera) {
+            const unsigned frames = Number(run.out, "camera " + std::to_string(camera));
+            EXPECT_GE(frames, 1u) << c.args << " camera " << camera << "\n" << run.out;
+            EXPECT_LT(frames, ~0u) << c.args;
+        }
+    }
+}
+
+// A camera whose cable is pulled for a moment is reported lost and reopened.
+TEST_F(KiruGrabTool, AcquireEventsOfALostCameraAreShown) {
+    const std::string station = (dir_ / "outage.ini").string();
+    std::ofstream(station) << "[GEV]\nWidth = 64\nHeight = 48\nOutage = 3 300\n";
+    const ToolRun run = RunTool("-q -n 8 --delay 20 --keyword MARLO --station " + station);
+    ASSERT_EQ(run.status, 0) << run.out;
+    EXPECT_GE(Number(run.out, "acquire events"), 2u) << run.out;
+    EXPECT_NE(run.out.find("  camera lost: camera 0\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("  camera reopened\n"), std::string::npos) << run.out;
+    EXPECT_GE(Number(run.out, "frames delivered"), 8u) << run.out;
+}
+
+// A Bayer camera's raw mosaics arrive converted: the saved frames show the
+// scene's colours where the scene has them.
+TEST_F(KiruGrabTool, BayerFramesAreSavedInTheScenesColours) {
+    const ToolRun run = RunTool("-q -n 1 --keyword MARLO --station bayer_colour --save " + (dir_ / "colour").string());
+    ASSERT_EQ(run.status, 0) << run.out;
+    std::ifstream f(dir_ / "colour" / "frame_00000.bmp", std::ios::binary);
+    std::vector<char> bmp((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    ASSERT_GT(bmp.size(), 54u);
+    ASSERT_EQ(Field<std::int16_t>(bmp.data(), 28), 32);
+    const std::int32_t width = Field<std::int32_t>(bmp.data(), 18), height = Field<std::int32_t>(bmp.data(), 22);
+    ASSERT_EQ(bmp.size(), 54u + 4u * width * height);
+    struct Spot {
+        int x, y;
+        int red, green, blue;
+    };
+    // The white card under warm light, the red and the blue cap's centre.
+    for (const Spot& s : {Spot{90, 120, 235, 215, 175}, Spot{260, 250, 200, 40, 35}, Spot{505, 345, 40, 70, 190}}) {
+        const char* p = bmp.data() + 54 + 4 * ((height - 1 - s.y) * width + s.x);  // bottom-up rows
+        EXPECT_NEAR(static_cast<unsigned char>(p[2]), s.red, 4) << s.x << "," << s.y;
+        EXPECT_NEAR(static_cast<unsigned char>(p[1]), s.green, 4) << s.x << "," << s.y;
+        EXPECT_NEAR(static_cast<unsigned char>(p[0]), s.blue, 4) << s.x << "," << s.y;
+    }
 }
 
 TEST_F(KiruGrabTool, BadArgumentsExitWithStatusTwo) {

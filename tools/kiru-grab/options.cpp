@@ -9,8 +9,8 @@ int ParseOptions(int argc, char** argv, GrabOptions& o) {
     app.add_option("-k,--keyword", o.keyword, "Grab-type keyword passed to KiruGrabInstantiate")->capture_default_str();
     app.add_option("-i,--images", o.images, "Folder of BMP files for the emulator (default: bundled samples)")
         ->check(CLI::ExistingDirectory);
-    app.add_option("--station", o.station, "Simulated station file (INI) for hardware keywords")
-        ->check(CLI::ExistingFile);
+    app.add_option("--station", o.station,
+                   "Simulated station file (INI) for hardware keywords, or the name of a bundled sample station");
     app.add_option("-n,--frames", o.frames, "Stop after this many delivered frames (0: run for --seconds)");
     app.add_option("-s,--seconds", o.seconds, "Acquisition time when no frame count is given")
         ->check(CLI::PositiveNumber)
@@ -31,6 +31,8 @@ int ParseOptions(int argc, char** argv, GrabOptions& o) {
         ->check(CLI::Range(2u, 60u))
         ->capture_default_str();
     app.add_option("--save", o.saveDir, "Save every delivered (transformed) frame as a BMP file in this folder");
+    app.add_flag("--async", o.async,
+                 "Asynchronous mode: every camera's frames are delivered on their own (buffer-ex callback)");
     app.add_flag("-q,--quiet", o.quiet, "No progress line");
     try {
         app.parse(argc, argv);

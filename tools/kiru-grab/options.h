@@ -6,7 +6,7 @@
 struct GrabOptions {
     std::string keyword = "EMULATOR";
     std::string images;      // image folder for the emulator; empty: bundled samples
-    std::string station;     // simulated station file for hardware keywords
+    std::string station;     // simulated station file (or bundled sample name) for hardware keywords
     std::string saveDir;     // where delivered frames are written as BMP files
     unsigned frames = 0;     // stop after this many delivered frames (0: run for `seconds`)
     double seconds = 3.0;    // how long to acquire when no frame count is given
@@ -18,6 +18,7 @@ struct GrabOptions {
     unsigned rotate = 0;     // degrees clockwise
     bool color = false;      // acquire 24-bit colour instead of 8-bit grey
     unsigned buffers = 5;
+    bool async = false;      // asynchronous mode: each camera's frames on their own (buffer-ex callback)
     bool quiet = false;      // no progress line
 };
 

@@ -12,6 +12,8 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -49,26 +51,73 @@ struct Tally {
     Clock::time_point first, last;
     IXGrab* grab = nullptr;
     std::string saveDir;
+    int cameras = 1;  // camera images side by side in a delivered frame
+    std::vector<std::pair<IFW_ACQ_EVENT_TYPE, ULONG>> events;
+    std::vector<unsigned char> copy;  // asynchronous mode: one camera's image, for the transforms
 };
 
-int OnFrame(unsigned char* image, unsigned int, std::int64_t, void* context) {
-    auto* tally = static_cast<Tally*>(context);
+// Counts a delivered frame; returns its index.
+unsigned CountDelivered(Tally* tally) {
+    std::lock_guard<std::mutex> lock(tally->mutex);
+    const unsigned index = tally->delivered++;
+    tally->last = Clock::now();
+    if (index == 0) tally->first = tally->last;
+    return index;
+}
+
+// Saves the (transformed) image of one camera (or, for camera -1, of every
+// camera) of a frame whose camera images lie one after the other.
+void SaveFrame(Tally* tally, unsigned char* image, int camera, unsigned index) {
     IXGrab* grab = tally->grab;
-    unsigned index;
-    {
-        std::lock_guard<std::mutex> lock(tally->mutex);
-        index = tally->delivered++;
-        tally->last = Clock::now();
-        if (index == 0) tally->first = tally->last;
-    }
-    if (!tally->saveDir.empty() && image != nullptr) {
-        unsigned char* shown = grab->ApplyImageTransform(image, 0);
-        char name[32];
-        std::snprintf(name, sizeof name, "frame_%05u.bmp", index);
-        const bool ok = SaveBmp((std::filesystem::path(tally->saveDir) / name).string(), shown, grab->GetWidth(),
-                                grab->GetHeight(), grab->GetBytesPP());
+    unsigned char* shown = grab->ApplyImageTransform(image, 0);
+    const std::size_t block = std::size_t(grab->GetWidth()) * grab->GetHeight() * grab->GetBytesPP();
+    const int first = camera < 0 ? 0 : camera;
+    const int last = camera < 0 ? tally->cameras - 1 : camera;
+    for (int c = first; c <= last; ++c) {
+        char name[40];
+        if (tally->cameras == 1)
+            std::snprintf(name, sizeof name, "frame_%05u.bmp", index);
+        else
+            std::snprintf(name, sizeof name, "frame_%05u_cam%d.bmp", index, c);
+        const bool ok = SaveBmp((std::filesystem::path(tally->saveDir) / name).string(), shown + c * block,
+                                grab->GetWidth(), grab->GetHeight(), grab->GetBytesPP());
         std::lock_guard<std::mutex> lock(tally->mutex);
         ok ? ++tally->saved : ++tally->saveFailures;
+    }
+}
+
+// Synchronous delivery: one frame holds every camera's image.
+int OnFrame(unsigned char* image, unsigned int, std::int64_t, void* context) {
+    auto* tally = static_cast<Tally*>(context);
+    const unsigned index = CountDelivered(tally);
+    if (!tally->saveDir.empty() && image != nullptr) SaveFrame(tally, image, -1, index);
+    tally->changed.notify_all();
+    return 0;
+}
+
+// Asynchronous delivery: one camera's frame. Its image lies at the camera's
+// place in a frame whose other places other cameras may be filling at this
+// moment: it is copied out before the transforms read it.
+int OnFrameEx(IFW_GRAB_BUF_DESC* desc, unsigned int, std::int64_t, void* context) {
+    auto* tally = static_cast<Tally*>(context);
+    const unsigned index = CountDelivered(tally);
+    const int camera = static_cast<int>(desc->camera);
+    if (!tally->saveDir.empty() && desc->image != nullptr && camera < tally->cameras) {
+        IXGrab* grab = tally->grab;
+        const std::size_t block = std::size_t(grab->GetWidth()) * grab->GetHeight() * grab->GetBytesPP();
+        tally->copy.resize(block * tally->cameras);
+        std::copy(desc->image + camera * block, desc->image + (camera + 1) * block, tally->copy.begin() + camera * block);
+        SaveFrame(tally, tally->copy.data(), camera, index);
+    }
+    tally->changed.notify_all();
+    return 0;
+}
+
+int OnAcquireEvent(void* context, IFW_ACQ_EVENT_TYPE event, ULONG value) {
+    auto* tally = static_cast<Tally*>(context);
+    {
+        std::lock_guard<std::mutex> lock(tally->mutex);
+        tally->events.emplace_back(event, value);
     }
     tally->changed.notify_all();
     return 0;
@@ -110,17 +159,40 @@ std::filesystem::path OwnExecutable() {
 #endif
 }
 
-// The bundled sample images: installed beside the program (KIRU_INSTALLED_SAMPLES
-// is relative to the folder of the executable), else those of the source tree
-// the program was built from.
-std::string BundledImages() {
+// A folder of the bundled samples ("images", "stations"): installed beside the
+// program (KIRU_INSTALLED_SAMPLES is relative to the folder of the
+// executable), else that of the source tree the program was built from.
+std::filesystem::path BundledSamples(const char* folder) {
     const std::filesystem::path self = OwnExecutable();
     if (!self.empty()) {
-        const std::filesystem::path installed = self.parent_path() / KIRU_INSTALLED_SAMPLES / "images";
+        const std::filesystem::path installed = self.parent_path() / KIRU_INSTALLED_SAMPLES / folder;
         std::error_code ec;
-        if (std::filesystem::is_directory(installed, ec)) return installed.lexically_normal().string();
+        if (std::filesystem::is_directory(installed, ec)) return installed.lexically_normal();
     }
-    return std::string(KIRU_SAMPLES_DIR) + "/images";
+    return std::filesystem::path(KIRU_SAMPLES_DIR) / folder;
+}
+
+// The station file a --station argument names: the file itself, else a
+// bundled sample station of that name (".ini" may be left out). Empty when
+// there is neither.
+std::string StationPath(const std::string& argument) {
+    std::error_code ec;
+    if (std::filesystem::is_regular_file(argument, ec)) return argument;
+    if (argument.find_first_of("/\\") != std::string::npos) return "";
+    const std::filesystem::path stations = BundledSamples("stations");
+    for (const std::string& name : {argument, argument + ".ini"}) {
+        const std::filesystem::path candidate = stations / name;
+        if (std::filesystem::is_regular_file(candidate, ec)) return candidate.string();
+    }
+    return "";
+}
+
+const char* EventName(IFW_ACQ_EVENT_TYPE event) {
+    switch (event) {
+        case IFW_ACQ_EVENT_CAMERA_LOST: return "camera lost";
+        case IFW_ACQ_EVENT_CAMERA_REOPENED: return "camera reopened";
+        default: return "unknown event";
+    }
 }
 
 }  // namespace
@@ -129,8 +201,13 @@ int RunSession(const GrabOptions& o) {
     // A bad station file ends the run before anything else happens, whether
     // or not the keyword would have reached the station.
     if (!o.station.empty()) {
+        const std::string path = StationPath(o.station);
+        if (path.empty()) {
+            std::fprintf(stderr, "kiru-grab: %s: no such station file or bundled sample station\n", o.station.c_str());
+            return 2;
+        }
         std::string error;
-        if (!kiru::sim::Station::LoadFile(o.station, &error)) {
+        if (!kiru::sim::Station::LoadFile(path, &error)) {
             std::fprintf(stderr, "kiru-grab: %s\n", error.c_str());
             return 2;
         }
@@ -164,11 +241,13 @@ int RunSession(const GrabOptions& o) {
         return 1;
     };
 
+    // Asynchronous mode decides how the back-end brings the station up.
+    if (o.async) grab->SetASyncMode(1);
     if (!grab->Initialize()) return fail("Initialize");
     constexpr ULONG kKeep = 0xFFFFFFFEu;
     std::string folder;  // the emulator's image folder
     if (type == IGRAB_EMULATOR) {
-        folder = std::filesystem::absolute(o.images.empty() ? BundledImages() : o.images).string();
+        folder = std::filesystem::absolute(o.images.empty() ? BundledSamples("images") : std::filesystem::path(o.images)).string();
         grab->EmulateFromNewImagePath(folder.data(), kKeep, kKeep);
     }
     if (o.color && !grab->SetImageColor(IFW_COLOR_RGB24)) return fail("SetImageColor");
@@ -179,8 +258,13 @@ int RunSession(const GrabOptions& o) {
     const bool soft = o.trigger == "soft";
     grab->SetTriggerMethod(soft ? IXGrab::TRIGGER_SOFTWARE : IXGrab::TRIGGER_FREE_RUN);
 
-    grab->RegisterBufferCallback(&OnFrame, &tally);
+    tally.cameras = std::max(grab->GetNumCameras(), 1);
+    if (o.async)
+        grab->RegisterBufferCallbackEx(&OnFrameEx, &tally);
+    else
+        grab->RegisterBufferCallback(&OnFrame, &tally);
     grab->RegisterTrashCallback(&OnTrash, &tally);
+    grab->RegisterAcquireEventCallback(&OnAcquireEvent, &tally);
     if (!grab->Start()) return fail("Start");
 
     const Clock::time_point started = Clock::now();
@@ -200,7 +284,7 @@ int RunSession(const GrabOptions& o) {
             if (enough || overdue) break;
             if (soft && now >= nextTrigger) {
                 lock.unlock();
-                grab->GenerateSoftTrigger(0);
+                grab->GenerateSoftTrigger(-1);  // every camera
                 lock.lock();
                 nextTrigger += triggerPeriod;
             }
@@ -216,6 +300,7 @@ int RunSession(const GrabOptions& o) {
         }
     }
     grab->Stop();
+    grab->UnRegisterAcquireEventCallback();
     if (!o.quiet) std::printf("\n");
 
     const ULONG bits = grab->GetBytesPP() * 8;
@@ -224,8 +309,29 @@ int RunSession(const GrabOptions& o) {
                 static_cast<unsigned long>(grab->GetWidth()), static_cast<unsigned long>(grab->GetHeight()),
                 static_cast<unsigned long>(bits), static_cast<unsigned long>(grab->GetBufferCount()));
     if (!folder.empty()) std::printf("images: %s\n", folder.c_str());
+    std::printf("mode: %s\n", o.async ? "asynchronous" : "synchronous");
+    std::printf("cameras: %d\n", tally.cameras);
     std::printf("frames delivered: %u\n", tally.delivered);
     std::printf("frames trashed: %u\n", tally.trashed);
+    // The library's own account of every frame, per camera.
+    auto* common = dynamic_cast<CIGrab*>(grab);
+    KiruFrameCounts all{};
+    if (common != nullptr && common->GetFrameCounts(-1, &all)) {
+        std::printf("frames lost: %llu\n", static_cast<unsigned long long>(all.lost));
+        for (int c = 0; c < tally.cameras && c < 8; ++c) {
+            KiruFrameCounts counts{};
+            if (!common->GetFrameCounts(c, &counts)) continue;
+            std::printf("camera %d: %llu frames delivered, %llu lost\n", c,
+                        static_cast<unsigned long long>(counts.delivered), static_cast<unsigned long long>(counts.lost));
+        }
+    }
+    std::printf("acquire events: %zu\n", tally.events.size());
+    for (const auto& [event, value] : tally.events) {
+        if (event == IFW_ACQ_EVENT_CAMERA_LOST)
+            std::printf("  %s: camera %lu\n", EventName(event), static_cast<unsigned long>(value));
+        else
+            std::printf("  %s\n", EventName(event));
+    }
     const double span = std::chrono::duration<double>(tally.last - tally.first).count();
     std::printf("frame rate: %.1f fps\n", tally.delivered > 1 && span > 0 ? (tally.delivered - 1) / span : 0.0);
     if (!o.saveDir.empty()) std::printf("saved: %u files in %s\n", tally.saved, o.saveDir.c_str());

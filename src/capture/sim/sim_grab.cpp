@@ -96,6 +96,7 @@ void SimGrab::Produce(std::unique_lock<std::mutex>& lock) {
     }
     if (slot == count) {
         ++m_lost;  // every buffer is held
+        m_channel->AfterFrame();
         return;
     }
     m_state[slot] = Buffer::Writing;
@@ -127,6 +128,7 @@ void SimGrab::Produce(std::unique_lock<std::mutex>& lock) {
     m_channel->values[{80, static_cast<ULONG>(slot)}] = arrival;
     m_cv.notify_all();
     m_channel->SignalInterrupts(ORV_EVENT_FRAME);
+    m_channel->AfterFrame();
 }
 
 int SimGrab::Wait(std::unique_lock<std::mutex>& lock, ULONG timeoutMs, bool keepLocked, void** address,

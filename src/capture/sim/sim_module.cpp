@@ -165,6 +165,22 @@ void SimChannel::KickGrabs() {
     for (auto& grab : grabs) grab->Kick();
 }
 
+void SimChannel::AfterFrame() {
+    ++framesMade;
+    if (outageDone || desc.outageAfterFrames == 0 || framesMade < desc.outageAfterFrames) return;
+    outageDone = true;
+    reachable = false;
+    KickGrabs();
+    if (desc.outageMs == 0) return;
+    SimModule* m = module;
+    SimChannel* self = this;
+    m->clock.Post(0, NowUs() + static_cast<std::int64_t>(desc.outageMs) * 1000, [m, self] {
+        std::lock_guard<std::mutex> lock(m->mutex);
+        self->reachable = true;
+        self->KickGrabs();
+    });
+}
+
 void SimChannel::SignalInterrupts(ULONG event) {
     for (const InterruptObject& io : interrupts) {
         if (io.event == event) SetEvent(io.handle);

@@ -69,6 +69,8 @@ struct SimChannel {
     std::vector<InterruptObject> interrupts;
     std::vector<std::shared_ptr<SimGrab>> grabs;
     std::shared_ptr<const Image> image;
+    ULONG framesMade = 0;  // frames the camera has made (lost ones included)
+    bool outageDone = false;
 
     bool Supported(ULONG param) const;
     bool HasValue(ULONG param, ULONG index) const;
@@ -104,6 +106,9 @@ struct SimChannel {
     // programming, frame rate or reachability.
     void KickGrabs();
     void SignalInterrupts(ULONG event);
+    // Under the module mutex, after each frame the camera makes: starts the
+    // station's outage once its frame count is reached.
+    void AfterFrame();
 };
 
 struct PulseGen {

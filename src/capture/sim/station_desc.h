@@ -27,6 +27,10 @@ struct ChannelDesc {
     std::string portName;     // serial device of the channel (GetPortInfo)
     double frameRate = 25.0;  // free-running rate when parameter 95 is not set
     bool reachable = true;
+    // After this many frames (0: never) the camera stops answering, for
+    // outageMs milliseconds (0: for good): a cable pulled during a run.
+    ULONG outageAfterFrames = 0;
+    ULONG outageMs = 0;
     // Exposure (parameter 0x4000) at which the scene shows as it is in the
     // image; 0: the station's own Param.0x4000, else 10000.
     double exposureReference = 0.0;

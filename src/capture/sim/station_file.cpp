@@ -250,6 +250,15 @@ private:
             return true;
         }
         if (k == "triggercameras") return TriggerCameras(c, value);
+        if (k == "outage") {
+            std::istringstream words(value);
+            std::string frames, ms, extra;
+            if (!(words >> frames >> ms) || (words >> extra) || !ParseULong(frames, &c.outageAfterFrames) ||
+                c.outageAfterFrames == 0 || !ParseULong(ms, &c.outageMs)) {
+                return Fail("bad value '" + value + "' for " + m_key + " (expected FRAMES MILLISECONDS)");
+            }
+            return true;
+        }
         if (k == "camerafile") {
             if (value.size() > 87) return BadValue(value);
             c.cameraFile = value;
