@@ -180,6 +180,9 @@ protected:
     void SetStoredCamParam(int camera, ULONG number, double value, ULONG sub);
     // A camera's parameter value (0.0 when absent or unreadable).
     double ReadCamParam(int camera, ULONG number, ULONG sub = 0);
+    // The top of a camera's range for a parameter; false when the camera is
+    // absent or reports no range.
+    bool ParamMaximum(int camera, ULONG number, double* maximum);
     // Programs the trigger of one present camera under the object mutex.
     void ProgramTrigger(int camera);
 

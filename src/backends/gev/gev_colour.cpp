@@ -3,6 +3,7 @@
 // buffer) and the white balance that measures a rectangle of a frame and
 // programs the cameras' red, green and blue gains.
 #include <kiru/cigrab_gev.h>
+#include <kiru/scoped_handles.h>
 
 #include <cstring>
 
@@ -44,6 +45,7 @@ unsigned char* CIGrabGev::ConvertTo24(int camera, unsigned char* source) {
         // Cameras named as these take their gains in the conversion; the
         // others apply them in the camera, and get neutral ones here.
         const bool gainsInConversion = CameraNameContains(0, "Marlo") || CameraNameContains(0, "Wren");
+        CMutexHold lock(m_grabLock, INFINITE);
         for (int c = first; c <= last; ++c) {
             const std::size_t offset = c * frameBytes;
             if (offset + written > m_colourBufferSize) break;
@@ -78,11 +80,15 @@ unsigned char* CIGrabGev::ConvertTo24(int camera, unsigned char* source) {
 }
 
 int CIGrabGev::ComputeWhiteBalance(int camera, IFW_RECT* rect) {
-    if (camera < 0 || camera >= m_numCameras || camera >= kMaxCameras || m_camera[camera] == nullptr) return 0;
-    CICamera* cam = m_camera[camera];
+    if (camera < 0 || camera >= m_numCameras || camera >= kMaxCameras) return 0;
     ORV_CAM_ATTR attr{};
-    cam->GetAttr(&attr, 1);
-    if (!cam->IsParamSupported(kParamBlueGain)) return 1;
+    {
+        CMutexHold lock(m_grabLock, INFINITE);
+        CICamera* cam = m_camera[camera];
+        if (cam == nullptr) return 0;
+        cam->GetAttr(&attr, 1);
+        if (!cam->IsParamSupported(kParamBlueGain)) return 1;
+    }
     if (attr.ColorFormat != ORV_COLOR_BGR32 && attr.ColorFormat != ORV_COLOR_BGR24 && m_bayerCode == 0) return 1;
     // The rectangle must lie inside the camera's image.
     if (rect == nullptr || rect->width == 0 || rect->height == 0 || rect->x >= attr.Width ||
@@ -144,7 +150,11 @@ int CIGrabGev::ComputeWhiteBalance(int camera, IFW_RECT* rect) {
 }
 
 int CIGrabGev::SetWhiteBalance(int camera, IFW_RECT* rect) {
-    if (camera < 0 || camera >= m_numCameras || camera >= kMaxCameras || m_camera[camera] == nullptr) return 0;
+    if (camera < 0 || camera >= m_numCameras || camera >= kMaxCameras) return 0;
+    {
+        CMutexHold lock(m_grabLock, INFINITE);
+        if (m_camera[camera] == nullptr) return 0;
+    }
     const double exposure = GetExposure();
     double lowered = exposure;
     int result = 0;
@@ -152,15 +162,18 @@ int CIGrabGev::SetWhiteBalance(int camera, IFW_RECT* rect) {
         result = ComputeWhiteBalance(camera, rect);
         if (result != 0) break;
         // Too bright (or no frame yet): a shorter exposure, then a fresh frame.
+        const void* before = GetFramePtr(camera);
         lowered = static_cast<double>(static_cast<long long>(lowered * 0.7));
         SetExposure(lowered, -1);
         Sleep(60);
-        const void* before = GetFramePtr(camera);
         for (int wait = 0; wait < kFrameWaitAttempts && GetFramePtr(camera) == before; ++wait) {
-            if (CICamera* cam = m_camera[camera]) {
-                cam->SetAcqParam(kParamTriggerMode, 1.0, 0);
-                cam->SetAcqParam(kParamTriggerSource, 0.0, 0);
-                cam->SetAcqParam(kParamSoftwareTrigger, 0.0, 0);
+            {
+                CMutexHold lock(m_grabLock, INFINITE);
+                if (CICamera* cam = m_camera[camera]) {
+                    cam->SetAcqParam(kParamTriggerMode, 1.0, 0);
+                    cam->SetAcqParam(kParamTriggerSource, 0.0, 0);
+                    cam->SetAcqParam(kParamSoftwareTrigger, 0.0, 0);
+                }
             }
             Sleep(20);
         }
@@ -172,9 +185,15 @@ int CIGrabGev::SetWhiteBalance(int camera, IFW_RECT* rect) {
     SetExposure(exposure, -1);
     // The camera keeps the new gains as its user set 1 and settles before it
     // grabs again.
-    if (m_camModule[camera] != nullptr) m_camModule[camera]->SaveUserSet("1", 0);
+    {
+        CMutexHold lock(m_grabLock, INFINITE);
+        if (m_camModule[camera] != nullptr) m_camModule[camera]->SaveUserSet("1", 0);
+    }
     Sleep(2500);
-    if (m_camera[camera] != nullptr) m_camera[camera]->GrabStop(nullptr);
+    {
+        CMutexHold lock(m_grabLock, INFINITE);
+        if (m_camera[camera] != nullptr) m_camera[camera]->GrabStop(nullptr);
+    }
     Sleep(1400);
     if (wasRunning) Start();
     return result;

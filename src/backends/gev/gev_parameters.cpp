@@ -4,14 +4,23 @@
 // register routing, the gain/decibel conversions and the result-output
 // script lines handed to the client.
 #include <kiru/cigrab_gev.h>
+#include <kiru/scoped_handles.h>
 
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 
+#include "backends/gev/gev_atomic.h"
 #include "capture/orv.h"
-#include "platform/kernel.h"
+
+using kiru::gev::Load;
+using kiru::gev::Store;
+
+// The parameter store is read on the acquisition thread while a lost camera
+// is reprogrammed and written from client threads; its entries are accessed
+// whole and atomically. Camera objects are used under the grab lock, which
+// recovery holds while it replaces them.
 
 namespace {
 
@@ -43,29 +52,6 @@ bool Storable(ULONG number) { return number < kFirstHighSlot || (number >= kHigh
 
 bool Contains(const char* text, const char* word) { return text != nullptr && std::strstr(text, word) != nullptr; }
 
-// Text parameters come back as the text's address in the double's integral value.
-const char* TextParam(CICamera* camera, ULONG number) {
-    double value = 0.0;
-    if (camera == nullptr || !camera->GetAcqParam(number, &value, 0)) return "";
-    const char* text = reinterpret_cast<const char*>(static_cast<std::uintptr_t>(value));
-    return text != nullptr ? text : "";
-}
-
-// The store is read on the acquisition thread while a lost camera is
-// reprogrammed, and written from client threads; each entry is accessed
-// atomically so that neither sees a torn value.
-template <typename T>
-T LoadEntry(const T& entry) {
-    T value;
-    __atomic_load(&entry, &value, __ATOMIC_ACQUIRE);
-    return value;
-}
-
-template <typename T>
-void StoreEntry(T& entry, T value) {
-    __atomic_store(&entry, &value, __ATOMIC_RELEASE);
-}
-
 }  // namespace
 
 // ---- Parameter store --------------------------------------------------------
@@ -85,12 +71,13 @@ ULONG CIGrabGev::GetParamIndex(ULONG number) {
 void CIGrabGev::StoreParam(int camera, ULONG number, double value, ULONG sub) {
     if (camera < 0 || camera >= kMaxCameras || sub > 1 || !Storable(number)) return;
     const ULONG slot = GetParamIndex(number);
-    StoreEntry(m_paramValue[camera][slot][sub], value);
-    StoreEntry(m_paramSet[camera][slot][sub], ULONG{1});
+    Store(m_paramValue[camera][slot][sub], value);
+    Store(m_paramSet[camera][slot][sub], ULONG{1});
 }
 
 void CIGrabGev::SetStoredCamParam(int camera, ULONG number, double value, ULONG sub) {
     if (camera < 0 || camera >= kMaxCameras) return;
+    CMutexHold lock(m_grabLock, INFINITE);
     if (m_camera[camera] != nullptr) m_camera[camera]->SetAcqParam(number, value, sub);
     StoreParam(camera, number, value, sub);
 }
@@ -109,11 +96,13 @@ void CIGrabGev::SetAllCamParam(ULONG number, double value, ULONG sub) {
 
 void CIGrabGev::ApplyParameters(int camera) {
     if (camera < 0 || camera >= kMaxCameras) return;
-    if (CICamera* cam = m_camera[camera]) {
-        for (ULONG slot = 0; slot < static_cast<ULONG>(kParamSlots); ++slot) {
+    {
+        CMutexHold lock(m_grabLock, INFINITE);
+        CICamera* cam = m_camera[camera];
+        for (ULONG slot = 0; cam != nullptr && slot < static_cast<ULONG>(kParamSlots); ++slot) {
             for (ULONG sub = 0; sub < 2; ++sub) {
-                if (LoadEntry(m_paramSet[camera][slot][sub]) != 0)
-                    cam->SetAcqParam(GetParamId(slot), LoadEntry(m_paramValue[camera][slot][sub]), sub);
+                if (Load(m_paramSet[camera][slot][sub]) != 0)
+                    cam->SetAcqParam(GetParamId(slot), Load(m_paramValue[camera][slot][sub]), sub);
             }
         }
     }
@@ -130,7 +119,17 @@ bool CIGrabGev::CameraNameContains(int camera, const char* word) const {
     return camera >= 0 && camera < kMaxCameras && Contains(m_camName[camera], word);
 }
 
+bool CIGrabGev::ParamMaximum(int camera, ULONG number, double* maximum) {
+    if (camera < 0 || camera >= kMaxCameras) return false;
+    CMutexHold lock(m_grabLock, INFINITE);
+    ORV_PARAM_CAPS caps{};
+    if (m_camera[camera] == nullptr || !m_camera[camera]->GetParamCaps(number, &caps)) return false;
+    *maximum = caps.Max;
+    return true;
+}
+
 double CIGrabGev::ReadCamParam(int camera, ULONG number, ULONG sub) {
+    CMutexHold lock(m_grabLock, INFINITE);
     double value = 0.0;
     if (camera >= 0 && camera < kMaxCameras && m_camera[camera] != nullptr &&
         !m_camera[camera]->GetAcqParam(number, &value, sub))
@@ -152,7 +151,7 @@ int CIGrabGev::SetExposure(double exposure, int camera) {
         // Line-scan cameras only take a new exposure while stopped.
         const bool stopped = m_lineScan != 0 && m_running != 0;
         if (stopped) Stop();
-        if (LoadEntry(m_paramSet[0][GetParamIndex(kParamExposure)][0]) != 0)
+        if (Load(m_paramSet[0][GetParamIndex(kParamExposure)][0]) != 0)
             SetCamParam(kParamExposure, value, 0);
         else
             SetAllCamParam(kParamExposure, value, 0);
@@ -183,9 +182,8 @@ int CIGrabGev::SetExposure(double exposure, int camera) {
     }
 
     if (camera >= m_numCameras || camera >= kMaxCameras) return 1;
-    if (m_camera[camera] != nullptr) m_camera[camera]->SetAcqParam(kParamExposure, value, 0);
+    SetStoredCamParam(camera, kParamExposure, value, 0);
     m_cam[camera].exposure = m_exposure;
-    StoreParam(camera, kParamExposure, value, 0);
     return 1;
 }
 
@@ -201,11 +199,10 @@ double CIGrabGev::GetCamExposure(int camera) {
 int CIGrabGev::SetBrightness(UINT value) {
     if (!CIGrab::SetBrightness(value)) return 0;
     m_cam[ParamCamera()].brightness = m_brightness;
-    if (m_camera[0] == nullptr) return 1;
-    ORV_PARAM_CAPS caps{};
-    if (!m_camera[0]->GetParamCaps(kParamBrightness, &caps)) return 1;
-    const double scaled = m_brightness * caps.Max / 100.0;
-    if (LoadEntry(m_paramSet[0][GetParamIndex(kParamBrightness)][0]) != 0)
+    double maximum = 0.0;
+    if (!ParamMaximum(0, kParamBrightness, &maximum)) return 1;
+    const double scaled = m_brightness * maximum / 100.0;
+    if (Load(m_paramSet[0][GetParamIndex(kParamBrightness)][0]) != 0)
         SetCamParam(kParamBrightness, scaled, 0);
     else
         SetAllCamParam(kParamBrightness, scaled, 0);
@@ -215,20 +212,17 @@ int CIGrabGev::SetBrightness(UINT value) {
 int CIGrabGev::SetCamBrightness(UINT value, int camera) {
     if (camera < 0 || camera >= m_numCameras || camera >= kMaxCameras) return SetBrightness(value);
     m_cam[camera].brightness = value;
-    if (m_camera[camera] == nullptr) return 1;
-    ORV_PARAM_CAPS caps{};
-    if (!m_camera[camera]->GetParamCaps(kParamBrightness, &caps)) return 1;
-    SetStoredCamParam(camera, kParamBrightness, value * caps.Max / 100.0, 0);
+    double maximum = 0.0;
+    if (ParamMaximum(camera, kParamBrightness, &maximum))
+        SetStoredCamParam(camera, kParamBrightness, value * maximum / 100.0, 0);
     return 1;
 }
 
 int CIGrabGev::SetContrast(UINT value) {
     if (!CIGrab::SetContrast(value)) return 0;
     m_cam[ParamCamera()].contrast = m_contrast;
-    if (m_camera[0] == nullptr) return 1;
-    ORV_PARAM_CAPS caps{};
-    if (!m_camera[0]->GetParamCaps(kParamContrast, &caps)) return 1;
-    SetCamParam(kParamContrast, m_contrast * caps.Max / 100.0, 0);
+    double maximum = 0.0;
+    if (ParamMaximum(0, kParamContrast, &maximum)) SetCamParam(kParamContrast, m_contrast * maximum / 100.0, 0);
     return 1;
 }
 
@@ -268,6 +262,7 @@ IXGrab::TriggerMethod CIGrabGev::GetTriggerMethod() { return m_cam[m_asyncMode ?
 int CIGrabGev::SetTriggerParams() {
     if (!CIGrab::SetTriggerParams()) return 0;
     SetTriggerSource(-1);
+    CMutexHold lock(m_grabLock, INFINITE);
     return m_camera[0] != nullptr ? 1 : 0;
 }
 
@@ -286,6 +281,7 @@ int CIGrabGev::SetTriggerSource(int camera) {
 }
 
 void CIGrabGev::ProgramTrigger(int c) {
+    CMutexHold lock(m_grabLock, INFINITE);
     CICamera* cam = m_camera[c];
     if (cam == nullptr) return;
     const TriggerMethod method = m_cam[m_asyncMode ? c : 0].triggerMethod;
@@ -311,7 +307,7 @@ void CIGrabGev::ProgramTrigger(int c) {
     case TRIGGER_HARDWARE: {
         cam->SetStoredVal(kParamTriggerMode, 1.0, 0);
         // These cameras take their trigger on line 1.
-        if (Contains(TextParam(m_camera[0], kParamModel), "VEX-")) m_hwTriggerSource = 1;
+        if (Contains(CameraText(m_camera[0], kParamModel), "VEX-")) m_hwTriggerSource = 1;
         cam->SetAcqParam(kParamTriggerSource, static_cast<double>(m_hwTriggerSource), 0);
         cam->SetAcqParam(kParamTrigScaler, 0.0, 0);
         double debounce = 0.0;
@@ -386,7 +382,10 @@ UINT CIGrabGev::GetPartsBetweenSensors() { return m_partsBetweenSensors; }
 // range are the camera module's.
 ULONG CIGrabGev::ReadReg(ULONG reg) {
     const ULONG limit = m_rcsModule != nullptr ? 0x30000 : 0x100;
-    if (reg > limit && m_camModule[0] != nullptr) return m_camModule[0]->GetModuleParam(reg);
+    if (reg > limit) {
+        CMutexHold lock(m_grabLock, INFINITE);
+        if (m_camModule[0] != nullptr) return m_camModule[0]->GetModuleParam(reg);
+    }
     for (CICapMod* module : {m_trxModule, m_rcsModule, m_gioModule, m_usbModule[0]}) {
         if (module != nullptr) return module->GetModuleParam(reg);
     }
@@ -395,9 +394,12 @@ ULONG CIGrabGev::ReadReg(ULONG reg) {
 
 void CIGrabGev::WriteReg(ULONG reg, ULONG value) {
     const ULONG limit = m_rcsModule != nullptr ? 0x30000 : 0x100;
-    if (reg > limit && m_camModule[0] != nullptr) {
-        m_camModule[0]->SetModuleParam(reg, value);
-        return;
+    if (reg > limit) {
+        CMutexHold lock(m_grabLock, INFINITE);
+        if (m_camModule[0] != nullptr) {
+            m_camModule[0]->SetModuleParam(reg, value);
+            return;
+        }
     }
     for (CICapMod* module : {m_trxModule, m_rcsModule, m_gioModule, m_usbModule[0]}) {
         if (module != nullptr) {
