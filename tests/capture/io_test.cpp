@@ -1,13 +1,13 @@
 // I/O modules: ports, module registers, interrupt callbacks, decision
 // queues, pulse generators, the PLC link and the run-time entry points.
-#include <condition_variable>
+#include <atomic>
 #include <cstring>
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <tuple>
 #include <vector>
 
-#include "capture/orv.h"
 #include "platform/clock.h"
 #include "platform/dynload.h"
 #include "station_fixture.h"
@@ -17,20 +17,11 @@ using kiru::test::WaitUntil;
 
 namespace {
 
-class IoTest : public kiru::test::StationTest {
-protected:
-    CICapMod* Open(const char* name, ULONG index = 0) {
-        modules.emplace_back(OrxCreateCaptureModule(name, index, nullptr));
-        EXPECT_NE(modules.back(), nullptr) << name;
-        return modules.back().get();
-    }
-    std::vector<std::unique_ptr<CICapMod>> modules;
-};
+using IoTest = kiru::test::StationTest;
 
 // Records the calls of a callback and the threads they ran on.
 struct Calls {
     std::mutex mutex;
-    std::condition_variable cv;
     std::vector<std::thread::id> threads;
     std::vector<std::uint64_t> values;
 
@@ -38,23 +29,19 @@ struct Calls {
         std::lock_guard<std::mutex> lock(mutex);
         threads.push_back(std::this_thread::get_id());
         values.push_back(value);
-        cv.notify_all();
-    }
-    bool WaitFor(std::size_t count) {
-        std::unique_lock<std::mutex> lock(mutex);
-        return cv.wait_for(lock, std::chrono::seconds(20), [&] { return threads.size() >= count; });
     }
     std::size_t Count() {
         std::lock_guard<std::mutex> lock(mutex);
         return threads.size();
     }
+    bool WaitFor(std::size_t count) {
+        return WaitUntil([&] { return Count() >= count; });
+    }
 };
 
 void OnEvent(void* context) { static_cast<Calls*>(context)->Add(); }
 
-void OnData(RCS_DATAIN_CB_RECORD* record, void* context) {
-    static_cast<Calls*>(context)->Add(record->Value);
-}
+void OnData(RCS_DATAIN_CB_RECORD* record, void* context) { static_cast<Calls*>(context)->Add(record->Value); }
 
 }  // namespace
 
@@ -73,13 +60,11 @@ TEST_F(IoTest, PortsModuleParametersAndRegisterBlocks) {
 
     EXPECT_EQ(rcs->GetModuleParam(93), 0x300u);
     rcs->SetModuleParam(93, 0x300 | 64);
-    ULONG value = 0;
-    ASSERT_TRUE(Station::GetModuleParam("RCS", 0, 93, &value));
-    EXPECT_EQ(value, 0x340u);
-
     rcs->WriteOutputPort(1, 10);
-    ASSERT_TRUE(Station::GetOutput("RCS", 0, 10, &value));
-    EXPECT_EQ(value, 1u);
+    ULONG param = 0, output = 0, value = 0;
+    ASSERT_TRUE(Station::GetModuleParam("RCS", 0, 93, &param));
+    ASSERT_TRUE(Station::GetOutput("RCS", 0, 10, &output));
+    EXPECT_EQ(std::make_pair(param, output), std::make_pair(0x340u, 1u));
 
     EXPECT_EQ(rcs->WriteModuleReg(93, 0, 1, 1), 1);
     EXPECT_EQ(rcs->WriteModuleReg(93, 16, 4, 0x01020304), 1);
@@ -133,36 +118,22 @@ TEST_F(IoTest, DeletingACallbackWaitsForItsRunningCall) {
     Load("[GIO]\n");
     CICapMod* gio = Open("GIO");
     struct Slow {
-        std::mutex mutex;
-        std::condition_variable cv;
-        bool entered = false, release = false, finished = false;
+        std::atomic<bool> entered{false}, release{false}, finished{false};
     } slow;
     CIntrCallback* cb = gio->CreateIntrCallback(
         3,
         [](void* c) {
             auto* s = static_cast<Slow*>(c);
-            std::unique_lock<std::mutex> lock(s->mutex);
             s->entered = true;
-            s->cv.notify_all();
-            s->cv.wait(lock, [&] { return s->release; });
+            WaitUntil([s] { return s->release.load(); });
             s->finished = true;
         },
         &slow);
     Station::FireEvent("GIO", 0, 3);
-    {
-        std::unique_lock<std::mutex> lock(slow.mutex);
-        ASSERT_TRUE(slow.cv.wait_for(lock, std::chrono::seconds(20), [&] { return slow.entered; }));
-    }
-    std::thread releaser([&] {
-        std::lock_guard<std::mutex> lock(slow.mutex);
-        slow.release = true;
-        slow.cv.notify_all();
-    });
+    ASSERT_TRUE(WaitUntil([&] { return slow.entered.load(); }));
+    std::thread releaser([&] { slow.release = true; });
     EXPECT_EQ(gio->DeleteIntrCallback(cb), 1);
-    {
-        std::lock_guard<std::mutex> lock(slow.mutex);
-        EXPECT_TRUE(slow.finished);
-    }
+    EXPECT_TRUE(slow.finished);
     releaser.join();
 }
 
@@ -170,32 +141,24 @@ TEST_F(IoTest, AModuleMayBeDeletedFromItsOwnCallbackAfterTheStationLetGo) {
     Load("[GIO]\n");
     struct Owner {
         std::unique_ptr<CICapMod> module;
-        std::mutex mutex;
-        std::condition_variable cv;
-        bool entered = false, go = false, deleted = false;
+        std::atomic<bool> entered{false}, go{false}, deleted{false};
     } owner;
     owner.module.reset(OrxCreateCaptureModule("GIO", 0, nullptr));
     owner.module->CreateIntrCallback(
         4,
         [](void* c) {
             auto* o = static_cast<Owner*>(c);
-            std::unique_lock<std::mutex> lock(o->mutex);
             o->entered = true;
-            o->cv.notify_all();
-            o->cv.wait(lock, [&] { return o->go; });
+            WaitUntil([o] { return o->go.load(); });
             o->module.reset();  // the last reference to the board goes on the board's own thread
             o->deleted = true;
-            o->cv.notify_all();
         },
         &owner);
     Station::FireEvent("GIO", 0, 4);
-    std::unique_lock<std::mutex> lock(owner.mutex);
-    ASSERT_TRUE(owner.cv.wait_for(lock, std::chrono::seconds(20), [&] { return owner.entered; }));
+    ASSERT_TRUE(WaitUntil([&] { return owner.entered.load(); }));
     Station::Reset();
     owner.go = true;
-    owner.cv.notify_all();
-    ASSERT_TRUE(owner.cv.wait_for(lock, std::chrono::seconds(20), [&] { return owner.deleted; }));
-    lock.unlock();
+    ASSERT_TRUE(WaitUntil([&] { return owner.deleted.load(); }));
     // The parked board is released (and its threads joined) by the next load.
     Load("[GIO]\n");
     EXPECT_TRUE(Station::HasModule("GIO", 0));
@@ -225,9 +188,9 @@ TEST_F(IoTest, DecisionQueuesReleaseOnTheControllersClock) {
     EXPECT_TRUE(Station::PendingDecisions("USB", 0, 3).empty());
     EXPECT_TRUE(Station::ReleasedDecisions("USB", 0, 3).empty());
     const std::vector<std::string> trace = Station::Trace();
-    EXPECT_EQ(trace[0], "TRX:0/1 AdvancedIOEnqueueDecision 1");
-    EXPECT_EQ(trace[1], "TRX:0/1 AdvancedIOSetValidateWindow 0 6000");
-    EXPECT_EQ(trace.back(), "USB:0/3 AdvancedIOStop");
+    EXPECT_EQ((std::vector<std::string>{trace[0], trace[1], trace.back()}),
+              (std::vector<std::string>{"TRX:0/1 AdvancedIOEnqueueDecision 1",
+                                        "TRX:0/1 AdvancedIOSetValidateWindow 0 6000", "USB:0/3 AdvancedIOStop"}));
 }
 
 TEST_F(IoTest, PulseGeneratorsFireAtTheirTime) {
@@ -236,18 +199,15 @@ TEST_F(IoTest, PulseGeneratorsFireAtTheirTime) {
     ASSERT_NE(rcs, nullptr);
     HPULSEGEN micro = rcs->CreatePulseGenUnitEx(3, 1000, 1, 0, 30000);
     HPULSEGEN nano = rcs->CreatePulseGenUnitEx(0, 5000, 0, 1, 0);
-    EXPECT_EQ(rcs->GetPulseGenType(micro), 0u);
-    EXPECT_EQ(rcs->GetPulseGenType(nano), 1u);
+    EXPECT_EQ(std::make_pair(rcs->GetPulseGenType(micro), rcs->GetPulseGenType(nano)), std::make_pair(0u, 1u));
     EXPECT_EQ(rcs->SetPulseGenDurationEx(micro, 2000, 1, 30000), 1);
     const std::int64_t at = kiru::platform::NowUs() + 2000;
     EXPECT_EQ(rcs->SetPulseGenTime(micro, static_cast<double>(at), 0), 1);
     EXPECT_EQ(rcs->SetPulseGenTime(nano, static_cast<double>(at), 0), 1);
     ASSERT_TRUE(WaitUntil([] { return Station::Pulses("RCS", 0).size() == 2; }));
     const std::vector<kiru::sim::PulseInfo> pulses = Station::Pulses("RCS", 0);
-    EXPECT_EQ(pulses[0].line, 3u);
-    EXPECT_EQ(pulses[0].level, 1u);
-    EXPECT_EQ(pulses[0].startUs, at);
-    EXPECT_EQ(pulses[0].durationUs, 2000.0);
+    EXPECT_EQ(std::make_tuple(pulses[0].line, pulses[0].level, pulses[0].startUs, pulses[0].durationUs),
+              std::make_tuple(3u, 1u, at, 2000.0));
     EXPECT_EQ(pulses[1].durationUs, 5.0);  // time reference 1 counts nanoseconds
     EXPECT_LE(at, kiru::platform::NowUs());
 
@@ -269,13 +229,10 @@ TEST_F(IoTest, PlcDataAddressAndChangeCallbacks) {
     ULONG ip = 0, mask = 0;
     char name[64] = {};
     ASSERT_EQ(rcs->PlcGetIPAddress(&ip, &mask, name), 1);
-    EXPECT_EQ(ip, 0x0A000007u);
-    EXPECT_EQ(mask, 0xFFFFFF00u);
-    EXPECT_STREQ(name, "line-4");
+    EXPECT_EQ(std::make_tuple(ip, mask, std::string(name)), std::make_tuple(0x0A000007u, 0xFFFFFF00u, "line-4"));
     unsigned char mac[6];
     rcs->PlcGetMACAddress(mac);
-    EXPECT_EQ(mac[1], 0x0E);
-    EXPECT_EQ(mac[5], 0x03);
+    EXPECT_EQ(std::vector<unsigned char>(mac, mac + 6), (std::vector<unsigned char>{0x00, 0x0E, 0x8C, 0x01, 0x02, 0x03}));
 
     unsigned char bytes[2] = {};
     ASSERT_EQ(rcs->PlcGetInputs(4, 2, bytes), 1);
@@ -288,8 +245,8 @@ TEST_F(IoTest, PlcDataAddressAndChangeCallbacks) {
     EXPECT_EQ(back[1], -2.0f);
     unsigned short words[2] = {7, 0xFFFF};
     rcs->PlcSetOutputsSigned16(0, 2, words);
-    EXPECT_EQ(Station::Trace()[0], "RCS:0 PlcSetOutputsFloat 8 2 1.5 -2");
-    EXPECT_EQ(Station::Trace()[1], "RCS:0 PlcSetOutputsSigned16 0 2 7 -1");
+    EXPECT_EQ(Station::Trace(), (std::vector<std::string>{"RCS:0 PlcSetOutputsFloat 8 2 1.5 -2",
+                                                          "RCS:0 PlcSetOutputsSigned16 0 2 7 -1"}));
 
     Calls changes;
     HDATAIN watch = rcs->AddDataInChangeCallback(4, 2, 0, OnData, &changes);
@@ -298,14 +255,12 @@ TEST_F(IoTest, PlcDataAddressAndChangeCallbacks) {
     const unsigned char first[2] = {0x34, 0x12};
     ASSERT_TRUE(Station::SetPlcInputs("RCS", 0, 4, first, 2));
     ASSERT_TRUE(changes.WaitFor(1));
-    EXPECT_EQ(changes.values[0], 0x1234u);
     EXPECT_NE(changes.threads[0], std::this_thread::get_id());
     Station::SetPlcInputs("RCS", 0, 4, first, 2);  // unchanged: no call
     const unsigned char second[1] = {0x99};
     Station::SetPlcInputs("RCS", 0, 5, second, 1);
     ASSERT_TRUE(changes.WaitFor(2));
-    EXPECT_EQ(changes.values[1], 0x9934u);
-    EXPECT_EQ(changes.Count(), 2u);
+    EXPECT_EQ(changes.values, (std::vector<std::uint64_t>{0x1234u, 0x9934u}));
     EXPECT_EQ(rcs->DelDataInChangeCallback(watch), 1);
     EXPECT_EQ(rcs->DelDataInChangeCallback(watch), 0);
     EXPECT_EQ(rcs->DelDataInChangeCallback(nullptr), 0);
@@ -333,10 +288,8 @@ TEST_F(IoTest, EntryPointsAreFoundByDecoratedNameAndCanBeAbsent) {
     auto close = reinterpret_cast<PFN_OrxGigeClose>(GetProcAddress(library, "_OrxGigeClose@8"));
     ASSERT_NE(open, nullptr);
     ASSERT_NE(close, nullptr);
-    EXPECT_EQ(open(), 1);
-    EXPECT_EQ(close(1, 1), 1);
-    EXPECT_EQ(Station::GigeOpenCount(), 1);
-    EXPECT_EQ(Station::GigeCloseCount(), 1);
+    EXPECT_EQ(std::make_pair(open(), close(1, 1)), std::make_pair(1, 1));
+    EXPECT_EQ(std::make_pair(Station::GigeOpenCount(), Station::GigeCloseCount()), std::make_pair(1, 1));
     EXPECT_EQ(GetProcAddress(library, "_NoSuchEntry@4"), nullptr);
     Station::SetEntryPointPresent("OrxGigeClose", false);
     EXPECT_EQ(GetProcAddress(library, "_OrxGigeClose@8"), nullptr);

@@ -1,16 +1,20 @@
 // Shared pieces of the capture tests: a fixture that starts and ends every
-// test with an empty station, and a bounded wait for a condition.
+// test with an empty station and owns the modules a test opens.
 #pragma once
 
 #include <gtest/gtest.h>
-
-#include <chrono>
-#include <string>
-#include <thread>
-
 #include <kiru/station.h>
 
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "capture/orv.h"
+#include "support/poll.h"
+
 namespace kiru::test {
+
+using kiru_test::WaitUntil;
 
 class StationTest : public ::testing::Test {
 protected:
@@ -22,17 +26,14 @@ protected:
         std::string error;
         ASSERT_TRUE(kiru::sim::Station::LoadText(text, "test.ini", &error)) << error;
     }
-};
-
-// Polls pred until it holds or the (generous) limit passes.
-template <class Pred>
-bool WaitUntil(Pred pred, std::chrono::milliseconds limit = std::chrono::seconds(20)) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    // Opens a module of the loaded station, owned by the fixture.
+    CICapMod* Open(const char* name, ULONG index = 0) {
+        modules_.emplace_back(OrxCreateCaptureModule(name, index, nullptr));
+        EXPECT_NE(modules_.back(), nullptr) << name << ":" << index;
+        return modules_.back().get();
     }
-    return true;
-}
+
+    std::vector<std::unique_ptr<CICapMod>> modules_;
+};
 
 }  // namespace kiru::test
