@@ -19,7 +19,10 @@ const std::string kDecibels = "GainUnit = dB\nParam.77 = 0\nParam.78 = 0\nParam.
 std::string Camera(int index, std::uint32_t rgb, const std::string& extra) {
     const std::string path = ::testing::TempDir() + ::testing::UnitTest::GetInstance()->current_test_info()->name() +
                              std::to_string(index) + "_" + std::to_string(rgb) + ".bmp";
-    EXPECT_TRUE(WriteBmp(path, SpecOf(kSide, kSide, 24), [rgb](int, int) { return rgb; }));
+    BmpSpec spec;
+    spec.width = spec.height = kSide;
+    spec.bits = 24;
+    EXPECT_TRUE(WriteBmp(path, spec, [rgb](int, int) { return rgb; }));
     return "[GEV:" + std::to_string(index) + "]\nWidth = 32\nHeight = 32\nImage = " + path + "\n" + extra;
 }
 
