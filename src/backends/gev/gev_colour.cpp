@@ -91,8 +91,8 @@ int CIGrabGev::ComputeWhiteBalance(int camera, IFW_RECT* rect) {
     }
     if (attr.ColorFormat != ORV_COLOR_BGR32 && attr.ColorFormat != ORV_COLOR_BGR24 && m_bayerCode == 0) return 1;
     // The rectangle must lie inside the camera's image.
-    if (rect == nullptr || rect->width == 0 || rect->height == 0 || rect->x >= attr.Width ||
-        rect->y >= attr.Height || rect->width > attr.Width - rect->x || rect->height > attr.Height - rect->y)
+    if (rect == nullptr || rect->width == 0 || rect->height == 0 || rect->x >= attr.Width || rect->y >= attr.Height ||
+        rect->width > attr.Width - rect->x || rect->height > attr.Height - rect->y)
         return 0;
 
     const double limit = rect->width * 0.97 * rect->height * 255.0;

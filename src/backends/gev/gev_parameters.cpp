@@ -48,7 +48,9 @@ constexpr ULONG kUsbTrigScalerFirmware = 203119;
 // Trigger method 2 leaves the camera's own frame rate alone from this rate up.
 constexpr double kFreeRunRateLimit = 200.0;
 
-bool Storable(ULONG number) { return number < kFirstHighSlot || (number >= kHighParamBase && number <= kHighParamLast); }
+bool Storable(ULONG number) {
+    return number < kFirstHighSlot || (number >= kHighParamBase && number <= kHighParamLast);
+}
 
 bool Contains(const char* text, const char* word) { return text != nullptr && std::strstr(text, word) != nullptr; }
 
@@ -151,10 +153,8 @@ int CIGrabGev::SetExposure(double exposure, int camera) {
         // Line-scan cameras only take a new exposure while stopped.
         const bool stopped = m_lineScan != 0 && m_running != 0;
         if (stopped) Stop();
-        if (Load(m_paramSet[0][GetParamIndex(kParamExposure)][0]) != 0)
-            SetCamParam(kParamExposure, value, 0);
-        else
-            SetAllCamParam(kParamExposure, value, 0);
+        if (Load(m_paramSet[0][GetParamIndex(kParamExposure)][0]) != 0) SetCamParam(kParamExposure, value, 0);
+        else SetAllCamParam(kParamExposure, value, 0);
         if (stopped) Start();
 
         // The I/O controllers hold the strobe of the camera they trigger; it
@@ -202,10 +202,8 @@ int CIGrabGev::SetBrightness(UINT value) {
     double maximum = 0.0;
     if (!ParamMaximum(0, kParamBrightness, &maximum)) return 1;
     const double scaled = m_brightness * maximum / 100.0;
-    if (Load(m_paramSet[0][GetParamIndex(kParamBrightness)][0]) != 0)
-        SetCamParam(kParamBrightness, scaled, 0);
-    else
-        SetAllCamParam(kParamBrightness, scaled, 0);
+    if (Load(m_paramSet[0][GetParamIndex(kParamBrightness)][0]) != 0) SetCamParam(kParamBrightness, scaled, 0);
+    else SetAllCamParam(kParamBrightness, scaled, 0);
     return 1;
 }
 
@@ -286,41 +284,40 @@ void CIGrabGev::ProgramTrigger(int c) {
     if (cam == nullptr) return;
     const TriggerMethod method = m_cam[m_asyncMode ? c : 0].triggerMethod;
     switch (method) {
-    case TRIGGER_FREE_RUN: {
-        // Free-running: the camera times its own frames at 1000 / frame delay
-        // per second, capped by the station's maximum trigger frequency; the
-        // delay then follows the rate the camera actually took.
-        const bool marlo = CameraNameContains(c, "Marlo");
-        if (!marlo) cam->SetAcqParam(kParamTriggerSource, 6.0, 0);
-        cam->SetAcqParam(kParamTriggerMode, marlo ? 0.0 : 1.0, 0);
-        const UINT delay = IsTiling() ? m_cam[0].frameDelay : m_cam[c].frameDelay;
-        if (delay == 0) break;
-        double rate = 1000.0 / delay;
-        if (rate < kFreeRunRateLimit) {
-            if (m_maxTrigFreq > 0 && rate > m_maxTrigFreq) rate = m_maxTrigFreq;
-            cam->SetAcqParam(kParamFrameRate, rate, 0);
-            const double taken = cam->GetStoredVal(kParamFrameRate, 0);
-            if (taken > 0.0) m_cam[c].frameDelay = static_cast<UINT>(1000.0 / taken);
+        case TRIGGER_FREE_RUN: {
+            // Free-running: the camera times its own frames at 1000 / frame delay
+            // per second, capped by the station's maximum trigger frequency; the
+            // delay then follows the rate the camera actually took.
+            const bool marlo = CameraNameContains(c, "Marlo");
+            if (!marlo) cam->SetAcqParam(kParamTriggerSource, 6.0, 0);
+            cam->SetAcqParam(kParamTriggerMode, marlo ? 0.0 : 1.0, 0);
+            const UINT delay = IsTiling() ? m_cam[0].frameDelay : m_cam[c].frameDelay;
+            if (delay == 0) break;
+            double rate = 1000.0 / delay;
+            if (rate < kFreeRunRateLimit) {
+                if (m_maxTrigFreq > 0 && rate > m_maxTrigFreq) rate = m_maxTrigFreq;
+                cam->SetAcqParam(kParamFrameRate, rate, 0);
+                const double taken = cam->GetStoredVal(kParamFrameRate, 0);
+                if (taken > 0.0) m_cam[c].frameDelay = static_cast<UINT>(1000.0 / taken);
+            }
+            break;
         }
-        break;
-    }
-    case TRIGGER_HARDWARE: {
-        cam->SetStoredVal(kParamTriggerMode, 1.0, 0);
-        // These cameras take their trigger on line 1.
-        if (Contains(CameraText(m_camera[0], kParamModel), "VEX-")) m_hwTriggerSource = 1;
-        cam->SetAcqParam(kParamTriggerSource, static_cast<double>(m_hwTriggerSource), 0);
-        cam->SetAcqParam(kParamTrigScaler, 0.0, 0);
-        double debounce = 0.0;
-        cam->GetAcqParam(kParamDebounce, &debounce, 1);
-        if (debounce < 200.0) cam->SetAcqParam(kParamDebounce, 200.0, 1);
-        break;
-    }
-    case TRIGGER_SOFTWARE:
-        cam->SetAcqParam(kParamTriggerMode, 1.0, 0);
-        cam->SetAcqParam(kParamTriggerSource, 0.0, 0);
-        break;
-    default:
-        break;
+        case TRIGGER_HARDWARE: {
+            cam->SetStoredVal(kParamTriggerMode, 1.0, 0);
+            // These cameras take their trigger on line 1.
+            if (Contains(CameraText(m_camera[0], kParamModel), "VEX-")) m_hwTriggerSource = 1;
+            cam->SetAcqParam(kParamTriggerSource, static_cast<double>(m_hwTriggerSource), 0);
+            cam->SetAcqParam(kParamTrigScaler, 0.0, 0);
+            double debounce = 0.0;
+            cam->GetAcqParam(kParamDebounce, &debounce, 1);
+            if (debounce < 200.0) cam->SetAcqParam(kParamDebounce, 200.0, 1);
+            break;
+        }
+        case TRIGGER_SOFTWARE:
+            cam->SetAcqParam(kParamTriggerMode, 1.0, 0);
+            cam->SetAcqParam(kParamTriggerSource, 0.0, 0);
+            break;
+        default: break;
     }
 }
 
@@ -447,12 +444,9 @@ int CIGrabGev::GetBaseEquation(int index, char* text) {
     // the pass and fail outputs, close the block.
     auto cameraBlock = [&](int output) {
         if (index >= m_numCameras * 4) return;
-        if (q == 0)
-            std::sprintf(text, "if ( CameraSrcId = %d)", index / 4);
-        else if (q == 3)
-            std::strcpy(text, "endif");
-        else
-            std::sprintf(text, "if ([Camera 0%d.Result] %s 3) Global.GPO[%d] = pulse( 1, 0, 5)", c, op, output);
+        if (q == 0) std::sprintf(text, "if ( CameraSrcId = %d)", index / 4);
+        else if (q == 3) std::strcpy(text, "endif");
+        else std::sprintf(text, "if ([Camera 0%d.Result] %s 3) Global.GPO[%d] = pulse( 1, 0, 5)", c, op, output);
     };
 
     if (m_qbmModule != nullptr && (m_qbmModule->GetModuleInfo() & 1) != 0) {
@@ -481,8 +475,7 @@ int CIGrabGev::GetBaseEquation(int index, char* text) {
     if (async) {
         cameraBlock(base + index / 2);
     } else if (index < 2) {
-        std::sprintf(text, "if (Result.0 %s 3) Global.GPO[%d] = pulse( 1, 0, 5)", index % 2 ? "!=" : "=",
-                     base + index);
+        std::sprintf(text, "if (Result.0 %s 3) Global.GPO[%d] = pulse( 1, 0, 5)", index % 2 ? "!=" : "=", base + index);
     }
     return text[0] != '\0' ? 1 : 0;
 }
