@@ -15,6 +15,8 @@
 
 #include <kiru/cigrab.h>
 
+#include <memory>
+
 // Capture library objects the back-end holds; their classes belong to the
 // capture library.
 class CICapMod;
@@ -24,6 +26,7 @@ class CIntrCallback;
 class CORVOS;
 class CImgConn;
 struct OrvGrabTag;
+struct OrvPulseGenTag;
 
 class KIRU_API CIGrabGev : public CIGrab {
 public:
@@ -133,6 +136,77 @@ public:
     unsigned char* ConvertTo24(int camera, unsigned char* source);
     int ComputeWhiteBalance(int camera, IFW_RECT* rect);
     int SetWhiteBalance(int camera, IFW_RECT* rect) override;
+
+    // ---- Lines and decisions ------------------------------------------------
+    // Line numbers are flat indexes 0 to 31 over the controllers, the boards
+    // and the cameras' own lines, as GetGpioAttr numbers them.
+    int GetGpioAttr(IFW_GPIO_ATTR* attr) override;
+    UINT GetGPInputValue(int all) override;
+    // The "QBM" board's inputs (solution-select order when solutionMode is set).
+    UINT ReadQB3GPInput(int solutionMode);
+    ULONG GetInputChangeNames(char* names) override;
+    void SetGPIConfig(ULONG line, IFW_GPI_CONFIG* cfg) override;
+    void SetGPOConfig(ULONG line, IFW_GPO_CONFIG* cfg) override;
+    void* CreateInputActiveCallback(UINT index, IFW_INPUT_ACTIVE_CALLBACK fn, void* context) override;
+    void DeleteInputActiveCallback(void* node) override;
+    void* AddDataInChangeCamTrigger(ULONG offset, int bit, ULONG camera) override;
+    void DelDataInChangeCamTrigger(ULONG offset, int bit, ULONG camera) override;
+    int SetPass(ULONG unused) override;
+    int SetFail(ULONG unused) override;
+    int SetRecycle(ULONG unused) override;
+    // Marks the queued decision `kind` in the result words (and times the
+    // "RCS" pulse generators of that kind from the frame).
+    void EnqueueResultKind(IFW_GPO_DRIVER kind);
+    void EnqueueResult() override;
+    int SetPulse(int line, int on) override;
+    int SetDecisionOutput(ULONG output, IFW_DECISION_OUTPUT_TYPE type) override;
+    int SetDummyDecisionFIFO(UINT count, UINT unused) override;
+    int GeneratePulseOutPort(UINT port, int level, double offsetMs, double durationMs) override;
+    int SetOutputPort(UINT port, int value) override;
+    int ToggleLed(ULONG which) override;
+    int SetReady(int ready) override;
+    int SetSolutionLoaded(int loaded, int number) override;
+    int SetRejectorPulseControl() override;
+    int SetStrobeOffset(UINT offset) override;
+    int SetStrobeDuration(UINT duration) override;
+    void SetStrobeEnable(int enable) override;
+    UINT GetStrobeOffset() override;
+    UINT GetStrobeDuration() override;
+    int GetStrobeEnable() override;
+    int SetExternalTriggerDelay(UINT delay) override;
+    int SetExternalTriggerDelayEnable(int enable) override;
+    int SetPartsBetweenSensors(UINT parts) override;
+
+    // ---- PLC link and storage ----------------------------------------------
+    // The PLC operations forward to the "RCS" controller and fail (0, null)
+    // without one. File-change registrations belong to the object until
+    // PlcDelFileChangeCallback or Terminate (DeletePlcCallbacks) frees them.
+    int PlcGetInputs(ULONG offset, ULONG count, unsigned char* data) override;
+    int PlcGetInputsSigned16(ULONG offset, ULONG count, unsigned short* data) override;
+    int PlcGetInputsSigned32(ULONG offset, ULONG count, ULONG* data) override;
+    int PlcGetInputsFloat(ULONG offset, ULONG count, float* data) override;
+    int PlcSetOutputs(ULONG offset, ULONG count, unsigned char* data) override;
+    int PlcSetOutputsSigned16(ULONG offset, ULONG count, unsigned short* data) override;
+    int PlcSetOutputsSigned32(ULONG offset, ULONG count, ULONG* data) override;
+    int PlcSetOutputsFloat(ULONG offset, ULONG count, float* data) override;
+    void* PlcAddFileChangeCallback(ULONG unused, ULONG first, ULONG second, ULONG third, IFW_FILE_CHANGE_CALLBACK fn,
+                                   void* context) override;
+    int PlcDelFileChangeCallback(void* handle) override;
+    int IsPLCTypeSupported(IFW_COMM_ROLE_TYPE role) override;
+    int PlcSetIPAddress(ULONG address, ULONG mask, ULONG gateway, char* name) override;
+    ULONG PlcGetIPAddress(ULONG* address, ULONG* mask, char* name) override;
+    int PlcGetMACAddress(unsigned char* address) override;
+    // Look-up and calibration tables reach the cameras.
+    int WriteLUTBuf(ULONG first, ULONG count, unsigned char* table) override;
+    int LinearizeLUT() override;
+    int InvLinearizeLUT() override;
+    void WriteCalib(unsigned char* data, ULONG size) override;
+    // The common line keys, then one group of "Cam%d." keys per camera.
+    int SaveStorage(XiStorage* store) override;
+    int LoadStorage(XiStorage* store) override;
+    // Frees every file-change registration (Terminate calls it before the
+    // controller goes away).
+    void DeletePlcCallbacks();
 
 protected:
     // Per-camera settings, seeded from the common settings.
@@ -263,4 +337,47 @@ protected:
     ULONG m_hwTriggerSource;
     ULONG m_lastLostCount;
     ULONG m_transferTime;  // milliseconds
+
+    // ---- Lines and decisions ------------------------------------------------
+    // One input-active callback: the client's function and context for an
+    // index of the input-change name list, and the module's callback.
+    struct InputActiveNode {
+        UINT index;
+        IFW_INPUT_ACTIVE_CALLBACK fn;
+        void* context;
+        CIntrCallback* callback;
+        InputActiveNode* next;
+    };
+    // Input-active nodes and "QBM" pulse timers; freed with the last copy of
+    // the object, after Terminate has deleted the modules and their callbacks.
+    struct LineResources;
+    LineResources& Lines();
+    static void InputActiveTrampoline(void* node);
+    // A "GIO" module with bit 0 of its information word, or an "LXP" module.
+    bool GioBasic() const;
+    // A "QBM" board with bit 0 of its information word.
+    bool QbmBoard() const;
+    int Decide(const char* op, IFW_GPO_DRIVER queued, IFW_GPO_DRIVER immediate, const ULONG pattern[3]);
+    void PulseLine(ULONG line);
+    void ApplyCameraOutputConfig(ULONG line, const IFW_GPO_CONFIG& cfg);
+    void ApplyControllerStrobe(ULONG flag);
+
+    ULONG m_firstDciOutput = 0;
+    ULONG m_firstDciInput = 0;
+    ULONG m_firstCamInput = 0;
+    ULONG m_firstCamOutput = 0;
+    ULONG m_strobeLine = 0;  // index of the strobe line among a camera's outputs
+    ULONG m_usbInputCache = 0;
+    double m_usbInputTime = -1.0e9;  // milliseconds, platform clock
+    ULONG m_dciInputCache = 0;
+    double m_dciInputTime = -1.0e9;
+    InputActiveNode* m_inputNodes = nullptr;
+    OrvPulseGenTag* m_pulseGen[8] = {};  // "RCS" pulse generator per output line 0 to 7
+    int m_ledA = 0;
+    int m_ledB = 0;
+    int m_rcsLedManual[3] = {};
+    ULONG m_gioOutputImage = 0;
+    int m_gioOutputWritten = 0;
+    UINT m_dummyDecisions = 0;
+    std::shared_ptr<LineResources> m_lineResources;
 };

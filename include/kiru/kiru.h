@@ -13,5 +13,6 @@
 #include <kiru/cigrab.h>
 #include <kiru/cigrab_emu.h>
 #include <kiru/cigrab_gev.h>
+#include <kiru/pulse_timers.h>
 #include <kiru/backends_tag.h>
 #include <kiru/entry.h>

@@ -19,10 +19,11 @@ set(allowed_capture "platform;capture")
 set(allowed_backends "platform;os;image;grab;backends;capture")
 set(allowed_backends/emu "platform;os;image;grab;backends/emu")
 set(allowed_backends/tag "platform;os;image;grab;backends/tag")
-set(allowed_backends/gev "platform;os;image;grab;backends/gev;capture")
+set(allowed_backends/gev "platform;os;image;grab;backends/gev;backends/board;capture")
+set(allowed_backends/board "platform;os;image;grab;backends/board;capture")
 # Which layers may include which public headers beyond the base ones.
-set(grab_headers_ok "grab;backends;backends/emu;backends/tag;backends/gev")
-set(backend_headers_ok "backends;backends/emu;backends/tag;backends/gev")
+set(grab_headers_ok "grab;backends;backends/emu;backends/tag;backends/gev;backends/board")
+set(backend_headers_ok "backends;backends/emu;backends/tag;backends/gev;backends/board")
 
 file(GLOB_RECURSE files RELATIVE ${KIRU_SOURCE_DIR}/src
   ${KIRU_SOURCE_DIR}/src/*.cpp ${KIRU_SOURCE_DIR}/src/*.h)
@@ -30,7 +31,7 @@ set(violations "")
 foreach(file ${files})
   # The layer: backends/<x> for a back-end folder, else the top folder.
   string(REGEX MATCH "^[^/]+" layer ${file})
-  if(file MATCHES "^backends/(emu|tag|gev)/")
+  if(file MATCHES "^backends/(emu|tag|gev|board)/")
     string(REGEX MATCH "^backends/[^/]+" layer ${file})
   endif()
   if(NOT DEFINED allowed_${layer})
