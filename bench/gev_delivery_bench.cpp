@@ -143,8 +143,7 @@ bool Measure(const Scenario& s, Summary& out, std::string& error) {
     r.wanted = s.frames;
     r.latencyUs.reserve(s.frames);
     if (s.async) grab->SetASyncMode(1);
-    bool ok = grab->Initialize() && grab->GetNumCameras() == s.cameras &&
-              grab->Create(0, 0, kKeep, kKeep, 8, 5, kKeep);
+    bool ok = grab->Initialize() && grab->GetNumCameras() == s.cameras && grab->Create(0, 0, kKeep, kKeep, 8, 5, kKeep);
     if (ok) {
         // In asynchronous mode each camera keeps its own frame delay.
         for (int c = 0; c < (s.async ? s.cameras : 1); ++c) {
@@ -153,10 +152,8 @@ bool Measure(const Scenario& s, Summary& out, std::string& error) {
         }
         grab->SetClientActiveCamera(0);
         grab->SetTriggerMethod(IXGrab::TRIGGER_FREE_RUN);
-        if (s.async)
-            grab->RegisterBufferCallbackEx(&OnCameraFrame, &r);
-        else
-            grab->RegisterBufferCallback(&OnCompositeFrame, &r);
+        if (s.async) grab->RegisterBufferCallbackEx(&OnCameraFrame, &r);
+        else grab->RegisterBufferCallback(&OnCompositeFrame, &r);
     }
     const double start = NowMs();
     ok = ok && grab->Start();
@@ -223,8 +220,9 @@ int main(int argc, char** argv) {
     benchmark::Shutdown();
 
     if (g_results.empty()) return 0;
-    std::printf("\nArrival to callback in microseconds (targets: median <= 100, p99 <= 1000, no frame lost,\n"
-                "acquisition thread <= 20 us of processor time per frame)\n");
+    std::printf(
+        "\nArrival to callback in microseconds (targets: median <= 100, p99 <= 1000, no frame lost,\n"
+        "acquisition thread <= 20 us of processor time per frame)\n");
     std::printf("%-22s %9s %9s %9s %9s %6s %13s %10s\n", "scenario", "callbacks", "median", "p99", "max", "lost",
                 "cpu/callback", "cpu/frame");
     for (const auto& [name, s] : g_results)

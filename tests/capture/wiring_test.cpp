@@ -3,6 +3,7 @@
 // a Bayer sensor shows as a raw mosaic, and the count of open module objects.
 #include <array>
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -35,8 +36,8 @@ protected:
     // One frame of a started camera, released again.
     const std::vector<unsigned char>& Frame(std::size_t camera) {
         void* address = nullptr;
-        const int index = modules[camera]->GetCam(0)->GrabWaitFrame(grabs[camera], &address, -1, 20000, 1, nullptr,
-                                                                     nullptr, nullptr);
+        const int index =
+            modules[camera]->GetCam(0)->GrabWaitFrame(grabs[camera], &address, -1, 20000, 1, nullptr, nullptr, nullptr);
         EXPECT_EQ(index, 0);
         modules[camera]->GetCam(0)->GrabRelease(grabs[camera], index);
         return frames[camera];
@@ -58,11 +59,23 @@ protected:
 
 void OnEvent(void* context) { ++*static_cast<std::atomic<int>*>(context); }
 
+// A 24-bit bitmap of one colour (0xRRGGBB); its path.
+std::string UniformScene(const char* name, int width, int height, std::uint32_t colour) {
+    const std::string path = ::testing::TempDir() + name;
+    kiru_test::BmpSpec spec;
+    spec.width = width;
+    spec.height = height;
+    spec.bits = 24;
+    EXPECT_TRUE(kiru_test::WriteBmp(path, spec, [&](int, int) { return colour; }));
+    return path;
+}
+
 }  // namespace
 
 TEST_F(WiringTest, ControllerTriggersReachTheCamerasWiredToTheirChannels) {
     std::string text;
-    for (int i = 0; i < 5; ++i) text += "[GEV:" + std::to_string(i) + "]\nWidth = 8\nHeight = 4\nParam.9 = 1\nParam.10 = 2\n";
+    for (int i = 0; i < 5; ++i)
+        text += "[GEV:" + std::to_string(i) + "]\nWidth = 8\nHeight = 4\nParam.9 = 1\nParam.10 = 2\n";
     Load(text + "[TRX]\nCh1.TriggerCameras = 2 3\n[RCS]\nCh1.TriggerCameras = none\n[USB:1]\n");
     for (ULONG i = 0; i < 5; ++i) Grab(i);
     std::atomic<int> side1Exposures{0};
@@ -78,11 +91,11 @@ TEST_F(WiringTest, ControllerTriggersReachTheCamerasWiredToTheirChannels) {
         std::vector<int> cameras;
     };
     const Case cases[] = {
-        {trx.get(), 0, true, {0}},     // unwired channels trigger the camera of their number
-        {trx.get(), 1, false, {2, 3}}, // a listed channel triggers its list
-        {rcs.get(), 0, false, {0}},
-        {rcs.get(), 1, true, {}},      // a channel wired to nothing
-        {usb.get(), 0, true, {4}},     // USB module m channel c: camera 4m + c
+        {trx.get(), 0, true, {0}},      // unwired channels trigger the camera of their number
+        {trx.get(), 1, false, {2, 3}},  // a listed channel triggers its list
+        {rcs.get(), 0, false, {0}},     // the trigger input passes pulses on
+        {rcs.get(), 1, true, {}},       // a channel wired to nothing
+        {usb.get(), 0, true, {4}},      // USB module m channel c: camera 4m + c
     };
     std::array<ULONG, 5> expected{};
     for (const Case& c : cases) {
@@ -107,12 +120,7 @@ TEST_F(WiringTest, ControllerTriggersReachTheCamerasWiredToTheirChannels) {
 }
 
 TEST_F(WiringTest, SceneBrightnessFollowsExposureAndGainsInEachUnit) {
-    const std::string path = ::testing::TempDir() + "wiring_scene.bmp";
-    kiru_test::BmpSpec spec;
-    spec.width = 2;
-    spec.height = 2;
-    spec.bits = 24;
-    ASSERT_TRUE(kiru_test::WriteBmp(path, spec, [](int, int) { return 0x503C28u; }));  // red 80, green 60, blue 40
+    const std::string path = UniformScene("wiring_scene.bmp", 2, 2, 0x503C28u);  // red 80, green 60, blue 40
     struct Case {
         const char* keys;
         ULONG exposure;
@@ -140,10 +148,7 @@ TEST_F(WiringTest, SceneBrightnessFollowsExposureAndGainsInEachUnit) {
 }
 
 TEST_F(WiringTest, ABayerCameraShowsItsSceneAsTheMosaicTheConverterDecodes) {
-    const std::string path = ::testing::TempDir() + "wiring_colour.bmp";
-    kiru_test::BmpSpec spec;
-    spec.bits = 24;
-    ASSERT_TRUE(kiru_test::WriteBmp(path, spec, [](int, int) { return 0xC86432u; }));  // red 200, green 100, blue 50
+    const std::string path = UniformScene("wiring_colour.bmp", 8, 8, 0xC86432u);  // red 200, green 100, blue 50
     for (ULONG code = ORV_BAYER_RG; code <= ORV_BAYER_BG; ++code) {
         Reload("[GEV]\nWidth = 8\nHeight = 8\nParam.9 = 1\nParam.10 = 0\nParam.74 = " + std::to_string(code) +
                "\nImage = " + path + "\n");
@@ -153,9 +158,9 @@ TEST_F(WiringTest, ABayerCameraShowsItsSceneAsTheMosaicTheConverterDecodes) {
         std::vector<unsigned char> colour(8 * 8 * 3);
         ASSERT_EQ(OrxBayerFilterConvert(0, code, colour.data(), raw.data(), 8, 8, ORV_BAYER_OUT_BGR24, nullptr), 1);
         for (int p = 0; p < 64; ++p) {
-            ASSERT_EQ(colour[p * 3], 50) << "code " << code << " pixel " << p;
-            ASSERT_EQ(colour[p * 3 + 1], 100) << "code " << code << " pixel " << p;
-            ASSERT_EQ(colour[p * 3 + 2], 200) << "code " << code << " pixel " << p;
+            ASSERT_EQ(std::vector<int>(colour.begin() + 3 * p, colour.begin() + 3 * p + 3),
+                      (std::vector<int>{50, 100, 200}))
+                << "code " << code << " pixel " << p;
         }
     }
 }
@@ -165,7 +170,6 @@ TEST_F(WiringTest, AnOutageTakesTheCameraAwayAfterItsFramesAndBringsItBack) {
     Grab(0);
     CICamera* camera = modules[0]->GetCam(0);
     ASSERT_TRUE(Station::HardwareTrigger("GEV", 0, 0));
-    EXPECT_NE(camera->ReadReg(ORV_REG_REACHABLE), 0u);
     ASSERT_TRUE(Station::HardwareTrigger("GEV", 0, 0));  // the second frame: the cable goes
     ASSERT_TRUE(WaitUntil([&] { return Acquired(0) == 2; }));
     EXPECT_EQ(camera->ReadReg(ORV_REG_REACHABLE), 0u);
@@ -173,7 +177,6 @@ TEST_F(WiringTest, AnOutageTakesTheCameraAwayAfterItsFramesAndBringsItBack) {
     EXPECT_TRUE(WaitUntil([&] { return camera->ReadReg(ORV_REG_REACHABLE) != 0; }));
     EXPECT_TRUE(Station::HardwareTrigger("GEV", 0, 0));  // and the outage does not come again
     EXPECT_TRUE(WaitUntil([&] { return Acquired(0) == 3; }));
-    EXPECT_NE(camera->ReadReg(ORV_REG_REACHABLE), 0u);
 }
 
 TEST_F(WiringTest, OpenModuleObjectsAreCountedPerModule) {

@@ -106,7 +106,8 @@ int OnFrameEx(IFW_GRAB_BUF_DESC* desc, unsigned int, std::int64_t, void* context
         IXGrab* grab = tally->grab;
         const std::size_t block = std::size_t(grab->GetWidth()) * grab->GetHeight() * grab->GetBytesPP();
         tally->copy.resize(block * tally->cameras);
-        std::copy(desc->image + camera * block, desc->image + (camera + 1) * block, tally->copy.begin() + camera * block);
+        std::copy(desc->image + camera * block, desc->image + (camera + 1) * block,
+                  tally->copy.begin() + camera * block);
         SaveFrame(tally, tally->copy.data(), camera, index);
     }
     tally->changed.notify_all();
@@ -247,7 +248,8 @@ int RunSession(const GrabOptions& o) {
     constexpr ULONG kKeep = 0xFFFFFFFEu;
     std::string folder;  // the emulator's image folder
     if (type == IGRAB_EMULATOR) {
-        folder = std::filesystem::absolute(o.images.empty() ? BundledSamples("images") : std::filesystem::path(o.images)).string();
+        const std::filesystem::path images = o.images.empty() ? BundledSamples("images") : o.images;
+        folder = std::filesystem::absolute(images).string();
         grab->EmulateFromNewImagePath(folder.data(), kKeep, kKeep);
     }
     if (o.color && !grab->SetImageColor(IFW_COLOR_RGB24)) return fail("SetImageColor");
@@ -322,7 +324,8 @@ int RunSession(const GrabOptions& o) {
             KiruFrameCounts counts{};
             if (!common->GetFrameCounts(c, &counts)) continue;
             std::printf("camera %d: %llu frames delivered, %llu lost\n", c,
-                        static_cast<unsigned long long>(counts.delivered), static_cast<unsigned long long>(counts.lost));
+                        static_cast<unsigned long long>(counts.delivered),
+                        static_cast<unsigned long long>(counts.lost));
         }
     }
     std::printf("acquire events: %zu\n", tally.events.size());
