@@ -25,7 +25,9 @@ class CInterrupt;
 class CIntrCallback;
 class CORVOS;
 class CImgConn;
+class CRCS;
 struct OrvGrabTag;
+struct RCS_DATAIN_CB_RECORD;
 struct OrvPulseGenTag;
 
 class KIRU_API CIGrabGev : public CIGrab {
@@ -209,6 +211,23 @@ public:
     void DeletePlcCallbacks();
 
 protected:
+    // ---- PLC link and storage ----------------------------------------------
+    // A file-change registration; the record is refreshed before each call.
+    struct PlcFileCallback {
+        CIGrabGev* owner;
+        IFW_FILE_CHANGE_CALLBACK fn;
+        void* context;
+        void* handle;  // the controller's data-in callback
+        IFW_FILE_DATA_CB_RECORD record;
+        PlcFileCallback* next;
+    };
+    CRCS* Rcs() const;
+    static void PlcDataInChanged(RCS_DATAIN_CB_RECORD* change, void* registration);
+    // One camera's keys; false once a write failed.
+    void LoadCameraKeys(XiStorage* store, int camera);
+    bool SaveCameraKeys(XiStorage* store, int camera);
+    PlcFileCallback* m_plcCallbacks = nullptr;
+
     // Per-camera settings, seeded from the common settings.
     struct CameraSettings {
         double exposure;

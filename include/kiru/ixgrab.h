@@ -244,8 +244,8 @@ public:
                                            IFW_FILE_CHANGE_CALLBACK fn, void* context);
     virtual int PlcDelFileChangeCallback(void* handle);
     virtual int IsPLCTypeSupported(IFW_COMM_ROLE_TYPE role);
-    virtual void* AddDataInChangeCamTrigger(ULONG area, int camera, ULONG offset);
-    virtual void DelDataInChangeCamTrigger(ULONG area, int camera, ULONG offset);
+    virtual void* AddDataInChangeCamTrigger(ULONG offset, int bit, ULONG camera);
+    virtual void DelDataInChangeCamTrigger(ULONG offset, int bit, ULONG camera);
     virtual int PlcSetIPAddress(ULONG address, ULONG mask, ULONG gateway, char* name);
     virtual ULONG PlcGetIPAddress(ULONG* address, ULONG* mask, char* name);
     virtual int PlcGetMACAddress(unsigned char* address);

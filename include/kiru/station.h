@@ -53,6 +53,11 @@ public:
     static void SetTraceFile(const std::string& path);
 
     // ---- acting as the hardware ----
+    // Sets input port `port` of a module. Each input line (a bit of a port)
+    // whose level changed raises the event the module maps its edge to, a
+    // rising trigger input of a controller also fires that channel's trigger
+    // output, and a change of the solution-select lines raises the module's
+    // solution event (docs/station.md lists the mappings).
     static bool SetInput(const std::string& module, ULONG index, ULONG port, ULONG value);
     // Raises a numbered event: every interrupt callback registered for it runs
     // on the module's interrupt thread, and camera interrupt objects for it are signalled.
@@ -98,6 +103,12 @@ public:
     static std::vector<ULONG> ReleasedDecisions(const std::string& module, ULONG index, long channel);
     static std::vector<PulseInfo> Pulses(const std::string& module, ULONG index);
     static bool GetPlcOutputs(const std::string& module, ULONG index, ULONG offset, void* data, ULONG size);
+    // Registrations alive on a module (-1 when the station has no such
+    // module): interrupt callbacks (CreateIntrCallback), PLC data-in change
+    // callbacks and PLC camera triggers.
+    static int InterruptCallbackCount(const std::string& module, ULONG index);
+    static int DataInCallbackCount(const std::string& module, ULONG index);
+    static int CamTriggerCount(const std::string& module, ULONG index);
     // Number of grabs running on the camera.
     static ULONG ActiveGrabs(const std::string& module, ULONG index, ULONG channel);
     // Module objects (OrxCreateCaptureModule, not yet deleted) that hold

@@ -16,6 +16,10 @@
 
 class CRCS : public CICapMod {
 public:
+    // Removes the data-in callbacks and camera triggers this object made
+    // (a running callback is waited for).
+    ~CRCS() override;
+
     HPULSEGEN CreatePulseGenUnitEx(ULONG line, ULONG duration, ULONG level, ULONG timeRef, ULONG offset);
     int SetPulseGenDurationEx(HPULSEGEN unit, ULONG duration, ULONG level, ULONG offset);
     int DeletePulseGenUnit(HPULSEGEN unit);

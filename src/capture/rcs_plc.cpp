@@ -1,6 +1,7 @@
 // The PLC link of the "RCS" controller.
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "capture/rcs.h"
 #include "capture/sim/sim_module.h"
@@ -8,6 +9,23 @@
 
 using kiru::sim::PlcState;
 using kiru::sim::TraceLine;
+
+CRCS::~CRCS() {
+    std::vector<std::uint64_t> cancelled;
+    {
+        std::lock_guard<std::mutex> lock(m_sim->mutex);
+        auto& watches = m_sim->plc.watches;
+        for (const auto& w : watches)
+            if (w->owner == this) cancelled.push_back(w->id);
+        watches.erase(std::remove_if(watches.begin(), watches.end(), [&](const auto& w) { return w->owner == this; }),
+                      watches.end());
+        auto& triggers = m_sim->plc.camTriggers;
+        triggers.erase(
+            std::remove_if(triggers.begin(), triggers.end(), [&](const auto& t) { return t->owner == this; }),
+            triggers.end());
+    }
+    for (std::uint64_t id : cancelled) m_sim->interrupts.Cancel(id);
+}
 
 int CRCS::PlcRead(ULONG offset, ULONG bytes, void* data) {
     if (!data || offset > PlcState::kAreaSize || bytes > PlcState::kAreaSize - offset) return 0;
@@ -108,7 +126,7 @@ HDATAIN CRCS::AddDataInChangeCallback(ULONG offset, ULONG size, ULONG mode, RCS_
     if (!fn || (size != 1 && size != 2 && size != 4 && size != 8)) return nullptr;
     if (offset > PlcState::kAreaSize || size > PlcState::kAreaSize - offset) return nullptr;
     auto watch = std::make_unique<kiru::sim::DataInWatch>(
-        kiru::sim::DataInWatch{kiru::sim::NewOwnerId(), offset, size, mode, fn, context});
+        kiru::sim::DataInWatch{kiru::sim::NewOwnerId(), offset, size, mode, fn, context, this});
     auto handle = reinterpret_cast<HDATAIN>(watch.get());
     std::lock_guard<std::mutex> lock(m_sim->mutex);
     m_sim->plc.watches.push_back(std::move(watch));
@@ -132,7 +150,7 @@ int CRCS::DelDataInChangeCallback(HDATAIN handle) {
 
 HDATAIN CRCS::AddDataInChangeCamTrigger(ULONG offset, int bit, ULONG camera) {
     if (offset >= PlcState::kAreaSize || bit < 0 || bit > 7) return nullptr;
-    auto trigger = std::make_unique<kiru::sim::CamTrigger>(kiru::sim::CamTrigger{offset, bit, camera});
+    auto trigger = std::make_unique<kiru::sim::CamTrigger>(kiru::sim::CamTrigger{offset, bit, camera, this});
     auto handle = reinterpret_cast<HDATAIN>(trigger.get());
     std::lock_guard<std::mutex> lock(m_sim->mutex);
     m_sim->plc.camTriggers.push_back(std::move(trigger));

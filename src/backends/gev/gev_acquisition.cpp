@@ -184,6 +184,7 @@ int CIGrabGev::Terminate() {
 
     delete m_gioModule;
     m_gioModule = nullptr;
+    DeletePlcCallbacks();
     delete m_rcsModule;
     m_rcsModule = nullptr;
     if (m_trxModule != nullptr) {

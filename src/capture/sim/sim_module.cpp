@@ -194,6 +194,7 @@ SimModule::SimModule(const ModuleDesc& desc) : name(desc.name), index(desc.index
     info = desc.info;
     params = desc.moduleParams;
     inputs = desc.inputs;
+    inputEvents = desc.inputEvents;
     outputs = desc.outputs;
     for (const std::string& r : desc.rules) {
         auto rec = std::make_unique<ORV_CAMERA_RULE>();
@@ -268,6 +269,32 @@ void SimModule::FireEventLocked(ULONG event) {
         interrupts.Post(r.id, 0, [fn, context] { fn(context); });
     }
     for (auto& c : channels) c->SignalInterrupts(event);
+}
+
+void SimModule::SetInputLocked(ULONG port, ULONG value, std::vector<ULONG>* triggerCameras) {
+    ULONG& current = inputs[port];
+    const ULONG changed = current ^ value;
+    current = value;
+    if (changed == 0) return;
+    for (ULONG bit = 0; bit < 32; ++bit) {
+        if (!((changed >> bit) & 1u)) continue;
+        auto it = inputEvents.lines.find({port, bit});
+        if (it == inputEvents.lines.end()) continue;
+        const InputLineEvents& line = it->second;
+        const bool rose = (value >> bit) & 1u;
+        const long event = rose ? line.rising : line.falling;
+        if (event >= 0) FireEventLocked(static_cast<ULONG>(event));
+        if (!rose || line.triggerChannel < 0 || static_cast<std::size_t>(line.triggerChannel) >= channels.size())
+            continue;
+        // A trigger input passes the pulse on, as Station::HardwareTrigger does.
+        SimChannel& channel = *channels[static_cast<std::size_t>(line.triggerChannel)];
+        ULONG exposureEvent = 0;
+        if (channel.ExposureEvent(&exposureEvent)) FireEventLocked(exposureEvent);
+        const std::vector<ULONG> wired = channel.TriggeredCameras();
+        triggerCameras->insert(triggerCameras->end(), wired.begin(), wired.end());
+    }
+    if (inputEvents.solution && inputEvents.solutionPort == port && (changed & inputEvents.solutionMask) != 0)
+        FireEventLocked(inputEvents.solutionEvent);
 }
 
 void SimModule::EnqueueDecisionLocked(DecisionQueue& queue, ULONG decision, std::int64_t delayUs) {

@@ -131,17 +131,21 @@ struct IntrRegistration {
     void* object;  // the CIntrCallback handed out
 };
 
+// PLC registrations remember the module object that made them: deleting
+// that object removes them.
 struct DataInWatch {
     std::uint64_t id;
     ULONG offset, size, mode;
     RCS_DATAIN_FUNC fn;
     void* context;
+    const void* owner;
 };
 
 struct CamTrigger {
     ULONG offset;
     int bit;
     ULONG camera;
+    const void* owner;
 };
 
 struct PlcState {
@@ -173,6 +177,11 @@ public:
 
     // Under the mutex: queue every interrupt callback registered for event.
     void FireEventLocked(ULONG event);
+    // Under the mutex: a new value of input port `port`. Raises the events
+    // of the lines whose level changed (bits in ascending order) and then the
+    // solution event; adds to `triggerCameras` the cameras wired to the
+    // controller channels whose trigger input rose.
+    void SetInputLocked(ULONG port, ULONG value, std::vector<ULONG>* triggerCameras);
     // Under the mutex: releases due decisions of a queue on the board clock.
     void EnqueueDecisionLocked(DecisionQueue& queue, ULONG decision, std::int64_t delayUs);
 
@@ -183,6 +192,7 @@ public:
     std::map<ULONG, ULONG> info;
     std::map<ULONG, ULONG> params;  // register file: module parameters and board-script registers
     std::map<ULONG, ULONG> inputs;
+    InputEventMap inputEvents;  // what input edges raise
     std::map<ULONG, ULONG> outputs;
     std::map<ULONG, std::vector<unsigned char>> regBlocks;
     std::vector<std::unique_ptr<SimChannel>> channels;

@@ -61,8 +61,12 @@ void Station::SetTraceFile(const std::string& path) { trace::SetFile(path); }
 bool Station::SetInput(const std::string& module, ULONG index, ULONG port, ULONG value) {
     auto m = Find(module, index);
     if (!m) return false;
-    std::lock_guard<std::mutex> lock(m->mutex);
-    m->inputs[port] = value;
+    std::vector<ULONG> cameras;
+    {
+        std::lock_guard<std::mutex> lock(m->mutex);
+        m->SetInputLocked(port, value, &cameras);
+    }
+    if (!cameras.empty()) TriggerCameras(cameras);
     return true;
 }
 
@@ -174,6 +178,27 @@ bool Station::SetRegister(const std::string& module, ULONG index, ULONG channel,
     if (!c) return false;
     c->regs[address] = value;
     return true;
+}
+
+int Station::InterruptCallbackCount(const std::string& module, ULONG index) {
+    auto m = Find(module, index);
+    if (!m) return -1;
+    std::lock_guard<std::mutex> lock(m->mutex);
+    return static_cast<int>(m->callbacks.size());
+}
+
+int Station::DataInCallbackCount(const std::string& module, ULONG index) {
+    auto m = Find(module, index);
+    if (!m) return -1;
+    std::lock_guard<std::mutex> lock(m->mutex);
+    return static_cast<int>(m->plc.watches.size());
+}
+
+int Station::CamTriggerCount(const std::string& module, ULONG index) {
+    auto m = Find(module, index);
+    if (!m) return -1;
+    std::lock_guard<std::mutex> lock(m->mutex);
+    return static_cast<int>(m->plc.camTriggers.size());
 }
 
 bool Station::HasModule(const std::string& module, ULONG index) { return Find(module, index) != nullptr; }

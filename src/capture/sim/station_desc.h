@@ -58,6 +58,26 @@ struct PlcDesc {
     std::map<ULONG, unsigned char> inputs;  // byte offset -> value
 };
 
+// What an input edge raises on its module. A line is one bit of an input
+// port; its rising and falling edges raise a numbered event each (-1: none),
+// and a rising edge at a controller's trigger input fires the trigger output
+// of channel triggerChannel (-1: not a trigger input). A change of any bit of
+// the solution-select mask on its port raises the solution event once, after
+// the line events.
+struct InputLineEvents {
+    long rising = -1;
+    long falling = -1;
+    long triggerChannel = -1;
+};
+
+struct InputEventMap {
+    std::map<std::pair<ULONG, ULONG>, InputLineEvents> lines;  // (port, bit) -> events
+    bool solution = false;
+    ULONG solutionPort = 0;
+    ULONG solutionMask = 0;
+    ULONG solutionEvent = 0;
+};
+
 struct ModuleDesc {
     std::string name;
     ULONG index = 0;
@@ -69,6 +89,7 @@ struct ModuleDesc {
     std::map<ULONG, ULONG> outputs;       // initial output ports
     std::vector<std::string> rules;       // camera rules held by the module
     PlcDesc plc;
+    InputEventMap inputEvents;
     std::vector<ChannelDesc> channels;
 };
 
@@ -79,6 +100,10 @@ struct StationDesc {
 
 // Default number of channel objects of a module kind.
 ULONG DefaultChannelCount(const std::string& moduleName);
+
+// The input edges' events of a module kind (empty for kinds without inputs
+// that interrupt).
+InputEventMap DefaultInputEvents(const std::string& moduleName);
 
 // A module described by a section without keys: defaults of its kind.
 ModuleDesc DefaultModule(const std::string& name, ULONG index);

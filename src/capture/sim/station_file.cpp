@@ -19,10 +19,42 @@ ULONG DefaultChannelCount(const std::string& name) {
     return 0;
 }
 
+InputEventMap DefaultInputEvents(const std::string& name) {
+    InputEventMap map;
+    auto line = [&](ULONG port, ULONG bit, long rising, long falling, long triggerChannel = -1) {
+        map.lines[{port, bit}] = InputLineEvents{rising, falling, triggerChannel};
+    };
+    auto solution = [&](ULONG mask, ULONG event) {
+        map.solution = true;
+        map.solutionPort = 0;
+        map.solutionMask = mask;
+        map.solutionEvent = event;
+    };
+    if (name == "TRX") {
+        // IN0-IN7 on port 0; the two trigger inputs on ports 15 and 16.
+        static const long rise[8] = {3, 4, 5, 6, 10, 11, 12, 13};
+        static const long fall[8] = {17, 18, 19, 20, 24, 25, 26, 27};
+        for (ULONG b = 0; b < 8; ++b) line(0, b, rise[b], fall[b]);
+        line(15, 0, 0, 14, 0);
+        line(16, 0, 7, 21, 1);
+        solution(0x07, 28);
+    } else if (name == "RCS") {
+        for (ULONG b = 0; b < 8; ++b) line(0, b, static_cast<long>(b), static_cast<long>(8 + b));
+        solution(0x07, 29);
+    } else if (name == "USB") {
+        for (ULONG b = 0; b < 8; ++b) line(0, b, static_cast<long>(b), static_cast<long>(16 + b));
+        solution(0x07, 7);
+    } else if (name == "GIO") {
+        solution(0xFC, 3);
+    }
+    return map;
+}
+
 ModuleDesc DefaultModule(const std::string& name, ULONG index) {
     ModuleDesc m;
     m.name = name;
     m.index = index;
+    m.inputEvents = DefaultInputEvents(name);
     m.info[4] = 1;  // outputs at their natural level
     m.channels.resize(DefaultChannelCount(name));
     const bool camera = name == "GEV" || name == "QBM" || name == "LXP" || name == "HVQ";
@@ -172,6 +204,8 @@ private:
             return (ParseULong(value, &v) && (m.moduleParams[n] = v, true)) || BadValue(value);
         }
         if (Numbered(k, "input.", &n)) return (ParseULong(value, &v) && (m.inputs[n] = v, true)) || BadValue(value);
+        if (k.rfind("inputevent.", 0) == 0) return InputEventKey(k.substr(11), value);
+        if (k == "solutionevent") return SolutionEventKey(value);
         if (Numbered(k, "output.", &n)) {
             return (ParseULong(value, &v) && (m.outputs[n] = v, true)) || BadValue(value);
         }
@@ -209,6 +243,62 @@ private:
         }
         if (static_cast<int>(channel) > m_highestChannel) m_highestChannel = static_cast<int>(channel);
         return ChannelKey(m.channels[channel], channelKey, value);
+    }
+
+    // "InputEvent.P.B = RISING FALLING [TRIGGER CHANNEL]": the events of bit B
+    // of input port P; "none" (or -1) for an edge that raises nothing.
+    bool InputEventKey(const std::string& line, const std::string& value) {
+        const std::size_t dot = line.find('.');
+        ULONG port = 0, bit = 0;
+        if (dot == std::string::npos || !ParseULong(line.substr(0, dot), &port) ||
+            !ParseULong(line.substr(dot + 1), &bit) || bit > 31) {
+            return Fail("bad input line in '" + m_key + "'");
+        }
+        std::vector<long> numbers;
+        std::size_t at = 0;
+        while (at < value.size()) {
+            const std::size_t end = value.find_first_of(" \t", at);
+            const std::string word = value.substr(at, end == std::string::npos ? std::string::npos : end - at);
+            if (!word.empty()) {
+                ULONG v = 0;
+                if (Lower(word) == "none" || word == "-1") numbers.push_back(-1);
+                else if (ParseULong(word, &v)) numbers.push_back(static_cast<long>(v));
+                else return BadValue(value);
+            }
+            if (end == std::string::npos) break;
+            at = end + 1;
+        }
+        if (numbers.size() < 2 || numbers.size() > 3) return BadValue(value);
+        m_module->inputEvents.lines[{port, bit}] =
+            InputLineEvents{numbers[0], numbers[1], numbers.size() == 3 ? numbers[2] : -1};
+        return true;
+    }
+
+    // "SolutionEvent = PORT MASK EVENT", or "none".
+    bool SolutionEventKey(const std::string& value) {
+        InputEventMap& map = m_module->inputEvents;
+        if (Lower(value) == "none") {
+            map.solution = false;
+            return true;
+        }
+        ULONG words[3] = {0, 0, 0};
+        std::size_t at = 0;
+        for (ULONG& word : words) {
+            while (at < value.size() && std::isspace(static_cast<unsigned char>(value[at]))) ++at;
+            const std::size_t end = value.find_first_of(" \t", at);
+            if (at >= value.size() || !ParseULong(value.substr(at, end == std::string::npos ? std::string::npos
+                                                                                              : end - at), &word)) {
+                return BadValue(value);
+            }
+            at = end == std::string::npos ? value.size() : end;
+        }
+        while (at < value.size() && std::isspace(static_cast<unsigned char>(value[at]))) ++at;
+        if (at != value.size()) return BadValue(value);
+        map.solution = true;
+        map.solutionPort = words[0];
+        map.solutionMask = words[1];
+        map.solutionEvent = words[2];
+        return true;
     }
 
     bool ChannelKey(ChannelDesc& c, const std::string& k, const std::string& value) {
