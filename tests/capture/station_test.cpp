@@ -49,6 +49,10 @@ TEST_F(StationFileTest, BadLinesNameFileAndLineAndLoadNothing) {
         {"[GEV]\nWidth = 010x\n", "bad.ini:2: bad value '010x' for Width"},
         {"[GEV]\nWidth = 4294967296\n", "bad.ini:2: bad value '4294967296' for Width"},
         {"[GEV]\nParam.1 = nan\n", "bad.ini:2: bad value 'nan' for Param.1"},
+        {"[GEV]\nTriggerCameras = 1\n", "bad.ini:2: TriggerCameras belongs to TRX, RCS and USB channels"},
+        {"[TRX]\nCh1.TriggerCameras = 1 8\n",
+         "bad.ini:2: bad value '1 8' for Ch1.TriggerCameras (expected none or GEV indices 0 to 7)"},
+        {"[GEV]\nGainUnit = -2\n", "bad.ini:2: bad value '-2' for GainUnit (expected linear, dB, off or a number)"},
     };
     for (const auto& c : cases) {
         std::string error;

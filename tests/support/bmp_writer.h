@@ -34,6 +34,15 @@ struct BmpSpec {
     std::int64_t truncateTo = -1;   // -1: the whole file
 };
 
+// A spec of the given size and depth, everything else as above.
+inline BmpSpec SpecOf(std::int32_t width, std::int32_t height, std::uint16_t bits = 8) {
+    BmpSpec spec;
+    spec.width = width;
+    spec.height = height;
+    spec.bits = bits;
+    return spec;
+}
+
 // Pixel value at (x, y), y counted from the top: the palette index for 8
 // bits or fewer, the raw 16- or 32-bit value, or 0xRRGGBB for 24 bits.
 using BmpPixels = std::function<std::uint32_t(int x, int y)>;

@@ -4,8 +4,6 @@
 
 #include "support/bmp_writer.h"
 
-namespace fs = std::filesystem;
-
 namespace kiru_test {
 
 void EmuSandbox::SetUp() {
@@ -19,90 +17,66 @@ void EmuSandbox::SetUp() {
     ASSERT_TRUE(sandbox_.Enter(userData_, root_ + "/shared-data", root_ + "/work"));
 }
 
-void EmuSandbox::TearDown() { EXPECT_TRUE(sandbox_.Leave()); }
-
-void EmuSandbox::MakeDirs(const std::string& path) { fs::create_directories(path); }
+void EmuSandbox::MakeDirs(const std::string& path) { std::filesystem::create_directories(path); }
 
 void EmuSandbox::Flat(const std::string& path, int width, int height, std::uint8_t value) {
     ASSERT_TRUE(WriteFlatBmp(path, width, height, value)) << path;
 }
 
-void FrameRecorder::Attach(IXGrab& grab) {
-    grab.RegisterBufferCallback(&FrameRecorder::OnFrame, this);
-    grab.RegisterTrashCallback(&FrameRecorder::OnTrash, this);
-    grab.RegisterAcqThreadExitCallback(&FrameRecorder::OnExit, this);
+void EmuSandbox::Open(CIGrabEmu& emu, const std::string& folder, ULONG width, ULONG height, ULONG bits,
+                      ULONG buffers, ULONG offsetX, ULONG offsetY) {
+    std::string path = folder;
+    EXPECT_EQ(emu.EmulateFromNewImagePath(&path[0], 0, 0), 0);
+    ASSERT_EQ(emu.Initialize(), 1);
+    ASSERT_EQ(emu.Create(offsetX, offsetY, width, height, bits, buffers, 5000), 1) << emu.GetLastErrorMsg();
 }
 
-void FrameRecorder::AttachEx(IXGrab& grab) {
-    grab.RegisterBufferCallbackEx(&FrameRecorder::OnFrameEx, this);
-    grab.RegisterTrashCallback(&FrameRecorder::OnTrash, this);
-    grab.RegisterAcqThreadExitCallback(&FrameRecorder::OnExit, this);
-}
-
-void FrameRecorder::Hold() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    hold_ = true;
-}
-
-void FrameRecorder::ReleaseHold() {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        hold_ = false;
+void FrameRecorder::Attach(IXGrab& grab, bool ex) {
+    if (ex) {
+        grab.RegisterBufferCallbackEx(
+            [](IFW_GRAB_BUF_DESC* desc, unsigned frame, std::int64_t stamp, void* self) {
+                EXPECT_EQ(desc->reserved, 0u);
+                auto* r = static_cast<FrameRecorder*>(self);
+                r->Record(r->frames_, desc->image, frame, stamp, desc->camera, true);
+                return 1;
+            },
+            this);
+    } else {
+        grab.RegisterBufferCallback(
+            [](unsigned char* image, unsigned frame, std::int64_t stamp, void* self) {
+                auto* r = static_cast<FrameRecorder*>(self);
+                r->Record(r->frames_, image, frame, stamp, 0, true);
+                return 1;
+            },
+            this);
     }
-    changed_.notify_all();
-}
-
-int FrameRecorder::OnFrame(unsigned char* image, unsigned frame, std::int64_t stamp, void* self) {
-    static_cast<FrameRecorder*>(self)->Record(static_cast<FrameRecorder*>(self)->frames_, image, frame, stamp, 0,
-                                              true);
-    return 1;
-}
-
-int FrameRecorder::OnFrameEx(IFW_GRAB_BUF_DESC* desc, unsigned frame, std::int64_t stamp, void* self) {
-    EXPECT_EQ(desc->reserved, 0u);
-    static_cast<FrameRecorder*>(self)->Record(static_cast<FrameRecorder*>(self)->frames_, desc->image, frame, stamp,
-                                              desc->camera, true);
-    return 1;
-}
-
-int FrameRecorder::OnTrash(unsigned char* image, unsigned frame, std::int64_t stamp, void* self) {
-    static_cast<FrameRecorder*>(self)->Record(static_cast<FrameRecorder*>(self)->trash_, image, frame, stamp, 0,
-                                              false);
-    return 1;
-}
-
-int FrameRecorder::OnExit(void* self) {
-    auto* recorder = static_cast<FrameRecorder*>(self);
-    std::lock_guard<std::mutex> lock(recorder->mutex_);
-    ++recorder->exits_;
-    recorder->changed_.notify_all();
-    return 1;
+    grab.RegisterTrashCallback(
+        [](unsigned char* image, unsigned frame, std::int64_t stamp, void* self) {
+            auto* r = static_cast<FrameRecorder*>(self);
+            r->Record(r->trash_, image, frame, stamp, 0, false);
+            return 1;
+        },
+        this);
+    grab.RegisterAcqThreadExitCallback(
+        [](void* self) {
+            auto* r = static_cast<FrameRecorder*>(self);
+            std::lock_guard<std::mutex> lock(r->mutex_);
+            ++r->exits_;
+            return 1;
+        },
+        this);
 }
 
 void FrameRecorder::Record(std::vector<Delivery>& into, const unsigned char* image, unsigned frame,
                            std::int64_t stamp, ULONG camera, bool holdable) {
     Delivery d{image, frame, stamp, {}, camera};
     if (image != nullptr && copyBytes_ > 0) d.firstBytes.assign(image, image + copyBytes_);
-    std::unique_lock<std::mutex> lock(mutex_);
-    into.push_back(std::move(d));
-    changed_.notify_all();
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        into.push_back(std::move(d));
+    }
     // A held client keeps the buffer until the test lets go.
-    if (holdable) changed_.wait_for(lock, kLongWait, [this] { return !hold_; });
-}
-
-bool FrameRecorder::WaitFor(const std::vector<Delivery>& list, std::size_t count, std::chrono::milliseconds limit) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, limit, [&] { return list.size() >= count; });
-}
-
-bool FrameRecorder::WaitFrames(std::size_t count, std::chrono::milliseconds limit) {
-    return WaitFor(frames_, count, limit);
-}
-bool FrameRecorder::WaitTrash(std::size_t count) { return WaitFor(trash_, count, kLongWait); }
-
-bool FrameRecorder::WaitExits(std::size_t count) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, kLongWait, [&] { return exits_ >= count; });
+    if (holdable) WaitUntil([this] { return !hold_; });
 }
 
 std::vector<Delivery> FrameRecorder::Frames() {

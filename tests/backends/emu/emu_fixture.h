@@ -6,25 +6,22 @@
 #include <gtest/gtest.h>
 #include <kiru/kiru.h>
 
+#include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "support/env_sandbox.h"
+#include "support/poll.h"
 
 namespace kiru_test {
-
-constexpr ULONG kKeepValue = 0xFFFFFFFEu;
-// Generous limit for anything a test waits for.
-constexpr std::chrono::seconds kLongWait{20};
 
 class EmuSandbox : public ::testing::Test {
 protected:
     void SetUp() override;
-    void TearDown() override;
+    void TearDown() override { EXPECT_TRUE(sandbox_.Leave()); }
 
     // The per-user application-data folder plus "/Norvale Optics/" exists, so
     // the default image folder is <user data>/Norvale Optics//images.
@@ -33,6 +30,9 @@ protected:
     static void MakeDirs(const std::string& path);
     // An 8-bit grey file whose every pixel is value.
     static void Flat(const std::string& path, int width, int height, std::uint8_t value);
+    // An emulator initialized on `folder` and created with the given size.
+    static void Open(CIGrabEmu& emu, const std::string& folder, ULONG width, ULONG height, ULONG bits = 8,
+                     ULONG buffers = 5, ULONG offsetX = 0, ULONG offsetY = 0);
 
     std::string root_;      // the sandbox
     std::string userData_;  // $XDG_DATA_HOME
@@ -51,39 +51,35 @@ struct Delivery {
     ULONG camera;                          // buffer-ex deliveries only
 };
 
-// Records the callbacks of one grab object. Register it, then wait for
+// Records the callbacks of one grab object. Attach it, then wait for
 // counts. Copies up to copyBytes of each frame while the callback runs.
 class FrameRecorder {
 public:
     explicit FrameRecorder(std::size_t copyBytes = 0) : copyBytes_(copyBytes) {}
 
-    void Attach(IXGrab& grab);
-    void AttachEx(IXGrab& grab);
+    // Registers the buffer (or buffer-ex), trash and thread-exit callbacks.
+    void Attach(IXGrab& grab, bool ex = false);
+    // While held, frame callbacks do not return (the client holding a buffer).
+    void Hold() { hold_ = true; }
+    void ReleaseHold() { hold_ = false; }
 
-    // Blocks deliveries of frame buffers while held (the client holding a buffer).
-    void Hold();
-    void ReleaseHold();
-
-    bool WaitFrames(std::size_t count, std::chrono::milliseconds limit = kLongWait);
-    bool WaitTrash(std::size_t count);
-    bool WaitExits(std::size_t count);
+    bool WaitFrames(std::size_t count, std::chrono::milliseconds limit = kGenerous) {
+        return WaitUntil([&] { return Frames().size() >= count; }, limit);
+    }
+    bool WaitTrash(std::size_t count) {
+        return WaitUntil([&] { return Trash().size() >= count; });
+    }
     std::vector<Delivery> Frames();
     std::vector<Delivery> Trash();
     std::size_t ExitCount();
 
 private:
-    static int OnFrame(unsigned char* image, unsigned frame, std::int64_t stamp, void* self);
-    static int OnFrameEx(IFW_GRAB_BUF_DESC* desc, unsigned frame, std::int64_t stamp, void* self);
-    static int OnTrash(unsigned char* image, unsigned frame, std::int64_t stamp, void* self);
-    static int OnExit(void* self);
     void Record(std::vector<Delivery>& into, const unsigned char* image, unsigned frame, std::int64_t stamp,
                 ULONG camera, bool holdable);
-    bool WaitFor(const std::vector<Delivery>& list, std::size_t count, std::chrono::milliseconds limit);
 
     std::size_t copyBytes_;
+    std::atomic<bool> hold_{false};
     std::mutex mutex_;
-    std::condition_variable changed_;
-    bool hold_ = false;
     std::vector<Delivery> frames_;
     std::vector<Delivery> trash_;
     std::size_t exits_ = 0;
