@@ -248,7 +248,8 @@ int RunSession(const GrabOptions& o) {
     constexpr ULONG kKeep = 0xFFFFFFFEu;
     std::string folder;  // the emulator's image folder
     if (type == IGRAB_EMULATOR) {
-        const std::filesystem::path images = o.images.empty() ? BundledSamples("images") : o.images;
+        const std::filesystem::path images =
+            o.images.empty() ? BundledSamples("images") : std::filesystem::path(o.images);
         folder = std::filesystem::absolute(images).string();
         grab->EmulateFromNewImagePath(folder.data(), kKeep, kKeep);
     }
