@@ -404,7 +404,7 @@ void CIGrabGev::SetGPIConfig(ULONG line, IFW_GPI_CONFIG* cfg) {
                 ch->SetAcqParam(line == 0 ? kChThreshold0 : kChThreshold4, c.Threshold, 0);
         }
     }
-    if (m_rcsModule != nullptr && line < 8) {
+    if (m_rcsModule != nullptr) {
         if (line == 0 || line == 4) {
             if (CICamera* ch = m_rcsModule->GetCam(line / 4)) {
                 ch->SetAcqParam(kChDebounce, c.Debounce, 0);
@@ -476,10 +476,13 @@ void CIGrabGev::SetGPOConfig(ULONG line, IFW_GPO_CONFIG* cfg) {
     const double polarity = c.Polarity != 0 ? 1.0 : 0.0;
     // Offset of the first line of a pair or group, with the camera's
     // external trigger delay when that is enabled.
+    // The channel's camera decides whether the delay counts; the delay itself
+    // is that camera's in asynchronous mode and camera 0's otherwise.
     auto offsetWithDelay = [&](int camera) {
-        const int cam = m_asyncMode ? (camera < kMaxCameras ? camera : 0) : 0;
+        const int own = camera < kMaxCameras ? camera : 0;
+        const int from = m_asyncMode ? own : 0;
         double offset = c.Offset;
-        if (m_cam[cam].triggerDelayEnable) offset += 1000.0 * m_cam[cam].triggerDelay;
+        if (m_cam[own].triggerDelayEnable) offset += 1000.0 * m_cam[from].triggerDelay;
         return offset;
     };
     auto programDecision = [&](CICamera* ch, ULONG sub, bool first, int camera) {

@@ -5,7 +5,87 @@
 namespace kiru_test {
 namespace {
 
-class DecisionTest : public GevTest {};
+class DecisionTest : public GevTest {
+protected:
+    // A GigE object whose frame bookkeeping the tests can see and set.
+    struct DecisionGev : ProbeGev {
+        using CIGrabGev::m_arrivalTime;
+        void SetCurrent(int camera) { __atomic_store_n(&m_currentCamera, camera, __ATOMIC_RELEASE); }
+        void Send() { CIGrabGev::EnqueueResult(); }
+    };
+    DecisionGev* OpenDecisions(const std::string& text) {
+        Load(text);
+        auto* object = new DecisionGev;
+        grab.reset(object);
+        EXPECT_EQ(object->Initialize(), 1);
+        return object;
+    }
+    static std::vector<std::string> Sent() {
+        std::vector<std::string> sent;
+        for (const std::string& line : Station::Trace())
+            if (line.find("AdvancedIOEnqueueDecision") != std::string::npos) sent.push_back(line);
+        return sent;
+    }
+};
+
+TEST_F(DecisionTest, ResultWordsPerModeWithFourUsbCameras) {
+    const struct {
+        int async;
+        std::vector<std::string> sent;
+    } cases[] = {
+        // Only the current camera's word; its channel's fail line is bit 0.
+        {1, {"USB:0/2 AdvancedIOEnqueueDecision 1"}},
+        {0,
+         {"USB:0/0 AdvancedIOEnqueueDecision 1", "USB:0/1 AdvancedIOEnqueueDecision 1",
+          "USB:0/2 AdvancedIOEnqueueDecision 1", "USB:0/3 AdvancedIOEnqueueDecision 1"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.async);
+        DecisionGev* gev = OpenDecisions(Camera(0) + Camera(1) + Camera(2) + Camera(3) + "[USB:0]\n");
+        gev->SetASyncMode(c.async);
+        IFW_GPO_CONFIG fail{1, 0, 1000, IFW_GPO_DRIVER_FAIL_QUEUED, 0};
+        IFW_GPO_CONFIG pulse{1, 0, 1000, IFW_GPO_DRIVER_PULSE_QUEUED, 0};
+        for (ULONG line = 0; line < 8; line += 2) gev->SetGPOConfig(line, &fail);
+        gev->SetGPOConfig(13, &pulse);  // a line of a missing second module: ignored
+        gev->SetCurrent(2);
+        Station::ClearTrace();
+        ASSERT_EQ(gev->SetFail(0), 1);
+        gev->SetPulse(13, 1);
+        gev->Send();
+        EXPECT_EQ(Sent(), c.sent);
+        grab.reset();
+    }
+}
+
+TEST_F(DecisionTest, RcsPulseTimedFromTheFrame) {
+    record.hold = true;
+    DecisionGev* gev = OpenDecisions(Camera(0) + "[RCS]\n");
+    gev->SetASyncMode(1);
+    gev->SetCamTriggerMethod(IXGrab::TRIGGER_HARDWARE, 0);
+    IFW_GPO_CONFIG fail{1, 5000, 700, IFW_GPO_DRIVER_FAIL_QUEUED, 0};
+    gev->SetGPOConfig(1, &fail);
+    gev->SetExposure(2.0, 0);
+    double exposure = 0;  // as the camera got it
+    ASSERT_TRUE(Station::GetParam("GEV", 0, 0, 0x4000, &exposure));
+    ASSERT_EQ(gev->Create(0, 0, 64, 48, 8, 3, 5000), 1);
+    gev->RegisterBufferCallbackEx(&OnBufferEx, &record);
+    ASSERT_EQ(gev->Start(), 1);
+    ASSERT_TRUE(Station::HardwareTrigger("GEV", 0));
+    ASSERT_TRUE(WaitUntil([&] { return record.Frames() == 1; }));
+    // The frame is with the client: the verdict belongs to it.
+    const int verdict = gev->SetFail(0);
+    const auto due = static_cast<std::int64_t>(gev->m_arrivalTime[0] + 5000 - exposure);
+    record.Open();
+    ASSERT_EQ(verdict, 1);
+    std::vector<kiru::sim::PulseInfo> pulses;
+    EXPECT_TRUE(WaitUntil([&] { return !(pulses = Station::Pulses("RCS", 0)).empty(); }));
+    gev->Stop();
+    ASSERT_EQ(pulses.size(), 1u);
+    EXPECT_EQ(pulses[0].line, 1u);
+    EXPECT_EQ(pulses[0].level, 1u);
+    EXPECT_EQ(pulses[0].startUs, due);
+    EXPECT_EQ(pulses[0].durationUs, 700.0);
+}
 
 TEST_F(DecisionTest, FailOnGeneralIoWritesThePattern) {
     Open(Camera(0) + "[GIO]\nModuleInfo = 1\n");

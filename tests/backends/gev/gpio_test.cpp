@@ -25,8 +25,9 @@ TEST_F(GpioTest, LineRecordPerControllerMix) {
         {"[TRX]\n", 10, 10, 2, 8, 11, "GPOIN1", 8, "Strobe 1", 34},
         {"[RCS]\n", 10, 11, 2, 2, 4, "Trigger 2", 8, "LED0", 8},
         {"[USB:0]\n[USB:1]\n", 16, 24, 2, 6, 9, "IN9", 20, "OUT20", 42},
-        {"[QBM]\nModuleInfo = 1\n", 7, 7, 3, 7, 0, "", 0, "", 0},
-        {"", 1, 0, 0, 0, 0, "IN0", 0, "", 0},
+        // Without a controller each camera adds its input behind the board's.
+        {"[QBM]\nModuleInfo = 1\n", 9, 7, 3, 7, 8, "IN1", 0, "", 0},
+        {"", 2, 0, 0, 0, 1, "IN1", 0, "", 0},
     };
     for (const AttrCase& c : cases) {
         SCOPED_TRACE(c.station);
@@ -35,8 +36,7 @@ TEST_F(GpioTest, LineRecordPerControllerMix) {
         IFW_GPIO_ATTR attr;
         std::memset(&attr, 0xAB, sizeof(attr));
         ASSERT_EQ(grab->GetGpioAttr(&attr), 1);
-        const ULONG cams = std::strlen(c.station) == 0 ? 2 : 1;  // camera-only: one input per camera
-        EXPECT_EQ(attr.numInputs, std::strlen(c.station) == 0 ? cams : c.numInputs);
+        EXPECT_EQ(attr.numInputs, c.numInputs);
         EXPECT_EQ(attr.numOutputs, c.numOutputs);
         EXPECT_EQ(attr.platformTagA, c.tagA);
         EXPECT_EQ(attr.platformTagB, c.tagB);
