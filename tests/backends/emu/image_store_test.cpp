@@ -54,11 +54,13 @@ std::vector<std::string> ListedOrder(const std::string& folder) {
 
 }  // namespace
 
-TEST_F(ImageStore, PlayListIsTheFolderThenPassThenFailInDirectoryOrder) {
+// Camera 0 plays the folder, then pass, then fail, in directory order;
+// camera 1 plays its own subfolder Cam2.
+TEST_F(ImageStore, EachCameraPlaysItsFolderThenPassThenFailInDirectoryOrder) {
     std::map<std::string, int> value;
     int next = 10;
     for (const char* name : {"c.bmp", "a.bmp", "b.bmp", "UPPER.BMP", "pass/e.bmp", "pass/d.bmp", "fail/f.bmp",
-                             "calib/g.bmp", "calib/h.bmp", "notes.txt"}) {
+                             "calib/g.bmp", "calib/h.bmp", "notes.txt", "Cam1/x.bmp", "Cam2/y.bmp"}) {
         const std::string path = images_ + "/" + name;
         MakeDirs(path.substr(0, path.rfind('/')));
         Flat(path, 32, 32, std::uint8_t(next));
@@ -72,6 +74,7 @@ TEST_F(ImageStore, PlayListIsTheFolderThenPassThenFailInDirectoryOrder) {
 
     CIGrabEmu emu(IGEMU_FILE_STORE_FILES);
     EXPECT_STREQ(emu.GetImageFileName(0, 0, 0), "");
+    emu.SetNumCameras(2);
     Open(emu, images_, 32, 32);
     for (std::size_t i = 0; i < 2 * expected.size(); ++i) {
         const unsigned char* frame = emu.GrabSimplified(0);
@@ -80,28 +83,14 @@ TEST_F(ImageStore, PlayListIsTheFolderThenPassThenFailInDirectoryOrder) {
         EXPECT_EQ(emu.GetImageFileName(0, 0, 0), file) << i;
         EXPECT_EQ(frame[0], value[file]) << file;
         EXPECT_EQ(frame[32 * 32 - 1], value[file]) << file;
+        EXPECT_EQ(frame[32 * 32], value[images_ + "/Cam2/y.bmp"]);  // camera 1, one image further on
     }
+    ASSERT_EQ(emu.SetClientActiveCamera(1), 1);
+    emu.GrabSimplified(0);
+    EXPECT_EQ(emu.GetImageFileName(0, 0, 0), images_ + "/Cam2/y.bmp");
     EXPECT_EQ(emu.GetImageTypeCount(IFW_EMU_IMAGE_ORDINARY), 0);
     EXPECT_EQ(emu.GetLoadedImagePtr(IFW_EMU_IMAGE_ORDINARY, 0, 0), nullptr);
     EXPECT_EQ(emu.UsesSimplifiedGrab(), 1);
-}
-
-TEST_F(ImageStore, EachCameraReadsItsOwnSubfolder) {
-    MakeDirs(images_ + "/Cam2");
-    MakeDirs(images_ + "/Cam1");
-    Flat(images_ + "/a.bmp", 32, 32, 1);
-    Flat(images_ + "/Cam2/b.bmp", 32, 32, 2);
-    Flat(images_ + "/Cam1/x.bmp", 32, 32, 99);
-    CIGrabEmu emu(IGEMU_FILE_STORE_FILES);
-    emu.SetNumCameras(2);
-    Open(emu, images_, 32, 32);
-    const unsigned char* frame = emu.GrabSimplified(0);
-    EXPECT_EQ(frame[0], 1);
-    EXPECT_EQ(frame[32 * 32], 2);  // camera 1, one image further on
-    EXPECT_EQ(emu.GetImageFileName(0, 0, 0), images_ + "/a.bmp");
-    ASSERT_EQ(emu.SetClientActiveCamera(1), 1);
-    emu.GrabSimplified(0);
-    EXPECT_EQ(emu.GetImageFileName(0, 0, 0), images_ + "/Cam2/b.bmp");
 }
 
 TEST_F(ImageStore, FirstFileGivesTheSizeAndOddRowLengthsAreNotSheared) {
