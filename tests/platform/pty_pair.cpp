@@ -7,11 +7,12 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
-#include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
+
+#include "support/poll.h"
 
 extern char** environ;
 
@@ -58,23 +59,21 @@ bool PtyPair::Start(bool* missing, std::string* why) {
     }
 
     // socat reports on standard error when it starts moving data.
+    ::fcntl(logFd_, F_SETFL, O_NONBLOCK);
     std::string log;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (log.find("starting data transfer loop") == std::string::npos) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
-                                                                                std::chrono::steady_clock::now());
-        pollfd fd{logFd_, POLLIN, 0};
-        if (left.count() <= 0 || ::poll(&fd, 1, static_cast<int>(left.count())) <= 0) {
-            *why = "socat did not get ready: " + log;
-            return false;
-        }
-        char chunk[512];
-        const ssize_t n = ::read(logFd_, chunk, sizeof chunk);
-        if (n <= 0) {
-            *why = "socat ended: " + log;
-            return false;
-        }
-        log.append(chunk, static_cast<std::size_t>(n));
+    bool ended = false;
+    kiru_test::WaitUntil(
+        [&] {
+            char chunk[512];
+            const ssize_t n = ::read(logFd_, chunk, sizeof chunk);
+            if (n > 0) log.append(chunk, static_cast<std::size_t>(n));
+            ended = n == 0;
+            return ended || log.find("starting data transfer loop") != std::string::npos;
+        },
+        std::chrono::seconds(10));
+    if (log.find("starting data transfer loop") == std::string::npos) {
+        *why = (ended ? "socat ended: " : "socat did not get ready: ") + log;
+        return false;
     }
     if (::access(endA_.c_str(), F_OK) != 0 || ::access(endB_.c_str(), F_OK) != 0) {
         *why = "socat made no links: " + log;

@@ -89,23 +89,6 @@ protected:
     void* b_ = INVALID_HANDLE_VALUE;
 };
 
-TEST_F(SerialPorts, OpenIsExclusiveAndOnlyForExistingTerminals) {
-    EXPECT_EQ(grab_.OpenComPort(Wide(pair_.EndA()).c_str()), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), 5u);  // in use
-    grab_.CloseComPort(a_);
-    a_ = grab_.OpenComPort(Wide(pair_.EndA()).c_str());
-    EXPECT_NE(a_, INVALID_HANDLE_VALUE);
-
-    const std::string missing = pair_.EndA() + "-missing";
-    EXPECT_EQ(grab_.OpenComPort(Wide(missing).c_str()), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), 2u);
-    EXPECT_NE(::access(missing.c_str(), F_OK), 0);  // not created
-    const std::string plain = pair_.EndA() + "-file";
-    std::fclose(std::fopen(plain.c_str(), "w"));
-    EXPECT_EQ(grab_.OpenComPort(Wide(plain).c_str()), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(grab_.OpenComPort(nullptr), INVALID_HANDLE_VALUE);
-}
-
 TEST_F(SerialPorts, LineSettingsAreAppliedOrHonestlyRefused) {
     DCB dcb{};
     ASSERT_EQ(grab_.GetCommState(b_, &dcb), 1);
@@ -274,7 +257,17 @@ TEST_F(SerialPorts, PeerGoingAwayFailsReadsAndWritesWithoutHanging) {
     EXPECT_EQ(grab_.ReadComPort(a_, buffer, sizeof buffer, &got), 0);
 }
 
-TEST_F(SerialPorts, InvalidClosedAndForeignHandlesAreRefused) {
+TEST_F(SerialPorts, OpenIsExclusiveAndOtherHandlesAreRefused) {
+    EXPECT_EQ(grab_.OpenComPort(Wide(pair_.EndA()).c_str()), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), 5u);  // in use
+    const std::string missing = pair_.EndA() + "-missing", plain = pair_.EndA() + "-file";
+    EXPECT_EQ(grab_.OpenComPort(Wide(missing).c_str()), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), 2u);
+    EXPECT_NE(::access(missing.c_str(), F_OK), 0);  // not created
+    std::fclose(std::fopen(plain.c_str(), "w"));
+    EXPECT_EQ(grab_.OpenComPort(Wide(plain).c_str()), INVALID_HANDLE_VALUE);  // not a terminal
+    EXPECT_EQ(grab_.OpenComPort(nullptr), INVALID_HANDLE_VALUE);
+
     void* closed = a_;
     grab_.CloseComPort(a_);
     a_ = INVALID_HANDLE_VALUE;
@@ -304,6 +297,8 @@ TEST_F(SerialPorts, InvalidClosedAndForeignHandlesAreRefused) {
     EXPECT_FALSE(CloseHandle(b_));  // a port is not a kernel object
     EXPECT_EQ(grab_.GetCommState(b_, &dcb), 1);
     EXPECT_TRUE(CloseHandle(semaphore));
+    a_ = grab_.OpenComPort(Wide(pair_.EndA()).c_str());  // free again once closed
+    EXPECT_NE(a_, INVALID_HANDLE_VALUE);
 }
 
 }  // namespace
