@@ -256,7 +256,10 @@ int RunSession(const GrabOptions& o) {
     if (o.color && !grab->SetImageColor(IFW_COLOR_RGB24)) return fail("SetImageColor");
     grab->SetImgTransform(o.mirror ? IFW_TRANSFORM_MIRROR : o.flip ? IFW_TRANSFORM_FLIP : IFW_TRANSFORM_NONE);
     grab->SetRotateTransform(o.rotate);
-    if (!grab->Create(0, 0, kKeep, kKeep, kKeep, o.buffers, kKeep)) return fail("Create");
+    // Colour frames are asked for twice: the colour type sets the pixel
+    // format, and 24 bits per pixel in Create make a back-end that converts
+    // its cameras' pixels (raw Bayer, 4-byte colour) deliver 3-byte pixels.
+    if (!grab->Create(0, 0, kKeep, kKeep, o.color ? 24 : kKeep, o.buffers, kKeep)) return fail("Create");
     if (o.delayMs != 0 && !grab->SetFrameDelay(o.delayMs)) return fail("SetFrameDelay");
     const bool soft = o.trigger == "soft";
     grab->SetTriggerMethod(soft ? IXGrab::TRIGGER_SOFTWARE : IXGrab::TRIGGER_FREE_RUN);
