@@ -71,31 +71,12 @@ std::vector<std::uint8_t> EncodeBmp(const BmpSpec& spec, const BmpPixels& pixel)
         std::vector<std::uint8_t> row(stride, 0);
         for (int x = 0; x < spec.width; ++x) {
             const std::uint32_t v = pixel(x, y);
-            switch (spec.bits) {
-                case 1:
-                case 2:
-                case 4: {
-                    const std::size_t bit = std::size_t(x) * spec.bits;
-                    row[bit / 8] |= std::uint8_t((v & ((1u << spec.bits) - 1)) << (8 - spec.bits - bit % 8));
-                    break;
-                }
-                case 8:
-                    row[x] = std::uint8_t(v);
-                    break;
-                case 16:
-                    row[2 * x] = std::uint8_t(v);
-                    row[2 * x + 1] = std::uint8_t(v >> 8);
-                    break;
-                case 24:
-                    row[3 * x] = std::uint8_t(v);
-                    row[3 * x + 1] = std::uint8_t(v >> 8);
-                    row[3 * x + 2] = std::uint8_t(v >> 16);
-                    break;
-                case 32:
-                    for (int k = 0; k < 4; ++k) row[4 * x + k] = std::uint8_t(v >> (8 * k));
-                    break;
-                default:
-                    break;
+            if (spec.bits <= 8) {
+                const std::size_t bit = std::size_t(x) * spec.bits;
+                row[bit / 8] |= std::uint8_t((v & ((1u << spec.bits) - 1)) << (8 - spec.bits - bit % 8));
+            } else if (spec.bits <= 32) {
+                // Little-endian: 0xRRGGBB becomes blue, green, red.
+                for (int k = 0; k < spec.bits / 8; ++k) row[std::size_t(x) * spec.bits / 8 + k] = std::uint8_t(v >> (8 * k));
             }
         }
         out.insert(out.end(), row.begin(), row.end());
