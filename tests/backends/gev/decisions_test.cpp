@@ -59,6 +59,10 @@ TEST_F(DecisionTest, ResultWordsPerModeWithFourUsbCameras) {
 
 TEST_F(DecisionTest, RcsPulseTimedFromTheFrame) {
     record.hold = true;
+    struct Release {  // a failed check must not leave a frame held at the door
+        Record& r;
+        ~Release() { r.Open(); }
+    } release{record};
     DecisionGev* gev = OpenDecisions(Camera(0) + "[RCS]\n");
     gev->SetASyncMode(1);
     gev->SetCamTriggerMethod(IXGrab::TRIGGER_HARDWARE, 0);
