@@ -15,9 +15,7 @@ ArpTable& Table() {
     return table;
 }
 
-bool SameKey(const MIB_IPNETROW& a, const MIB_IPNETROW& b) {
-    return a.dwIndex == b.dwIndex && a.dwAddr == b.dwAddr;
-}
+bool SameKey(const MIB_IPNETROW& a, const MIB_IPNETROW& b) { return a.dwIndex == b.dwIndex && a.dwAddr == b.dwAddr; }
 
 }  // namespace
 
@@ -25,8 +23,8 @@ DWORD SetIpNetEntry(MIB_IPNETROW* row) {
     if (row == nullptr || row->dwPhysAddrLen > MAXLEN_PHYSADDR) return ERROR_INVALID_PARAMETER;
     ArpTable& table = Table();
     std::lock_guard<std::mutex> lock(table.mutex);
-    auto it = std::find_if(table.rows.begin(), table.rows.end(),
-                           [&](const MIB_IPNETROW& r) { return SameKey(r, *row); });
+    auto it =
+        std::find_if(table.rows.begin(), table.rows.end(), [&](const MIB_IPNETROW& r) { return SameKey(r, *row); });
     if (it != table.rows.end()) *it = *row;
     else table.rows.push_back(*row);
     return NO_ERROR;
@@ -36,8 +34,8 @@ DWORD DeleteIpNetEntry(MIB_IPNETROW* row) {
     if (row == nullptr) return ERROR_INVALID_PARAMETER;
     ArpTable& table = Table();
     std::lock_guard<std::mutex> lock(table.mutex);
-    auto it = std::find_if(table.rows.begin(), table.rows.end(),
-                           [&](const MIB_IPNETROW& r) { return SameKey(r, *row); });
+    auto it =
+        std::find_if(table.rows.begin(), table.rows.end(), [&](const MIB_IPNETROW& r) { return SameKey(r, *row); });
     if (it == table.rows.end()) return ERROR_NOT_FOUND;
     table.rows.erase(it);
     return NO_ERROR;

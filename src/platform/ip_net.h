@@ -18,11 +18,11 @@
 #define MIB_IPNET_TYPE_STATIC 4
 
 #ifndef NO_ERROR
-#  define NO_ERROR 0u
+#define NO_ERROR 0u
 #endif
 #define ERROR_NOT_FOUND 1168u
 #ifndef ERROR_INVALID_PARAMETER
-#  define ERROR_INVALID_PARAMETER 87u
+#define ERROR_INVALID_PARAMETER 87u
 #endif
 
 // One entry: interface index, physical address, IPv4 address (network

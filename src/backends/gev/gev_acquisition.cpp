@@ -70,6 +70,14 @@ void SoftTriggerChannel(CICamera* channel) {
     if (source != 0.0) channel->SetAcqParam(kParamTriggerSource, source);
 }
 
+// Calibration stations take a frame only when it was asked for: a software
+// trigger must be pending, or a free-running camera must have reached the
+// time of its next frame.
+bool SkipForCalibration(IXGrab::TriggerMethod method, double expectedUs, double arrivalUs, bool triggerPending) {
+    return (method == IXGrab::TRIGGER_SOFTWARE && !triggerPending) ||
+           (method == IXGrab::TRIGGER_FREE_RUN && expectedUs > arrivalUs);
+}
+
 }  // namespace
 
 // ---- Run flags ------------------------------------------------------------------
@@ -233,7 +241,8 @@ void CIGrabGev::ArmIoControllers() {
         ch->AdvancedIOStart();
     };
     if (m_trxModule != nullptr)
-        for (int side = 0; side < 2; ++side) armQueue(IoChannel(m_trxModule, side), m_cam[side].triggerDelayEnable != 0);
+        for (int side = 0; side < 2; ++side)
+            armQueue(IoChannel(m_trxModule, side), m_cam[side].triggerDelayEnable != 0);
     if (m_rcsModule != nullptr) {
         for (ULONG side = 0; side < 2; ++side) {
             CICamera* ch = m_rcsModule->GetCam(side);
@@ -398,7 +407,8 @@ void CIGrabGev::RunAsyncLoop() {
         if (cam < 0) {
             for (int c = 0; c < cameras; ++c) CheckConnection(c);
             HANDLE events[kMaxCameras];
-            for (int c = 0; c < cameras; ++c) events[c] = m_interrupt[c] != nullptr ? m_interrupt[c]->EventHandle() : local;
+            for (int c = 0; c < cameras; ++c)
+                events[c] = m_interrupt[c] != nullptr ? m_interrupt[c]->EventHandle() : local;
             const DWORD woke = ::WaitForMultipleObjects(static_cast<DWORD>(cameras), events, FALSE, kFrameWaitMs);
             if (woke == WAIT_TIMEOUT) continue;
             const DWORD which = (woke >= WAIT_ABANDONED_0 && woke < WAIT_ABANDONED_0 + DWORD(cameras))
@@ -423,9 +433,9 @@ void CIGrabGev::RunAsyncLoop() {
         CountFrames(cam, kFateProduced);
 
         // Calibration stations skip frames that come before their time.
-        const TriggerMethod method = m_cam[cam].triggerMethod;
-        if (NameContains("Calib") && ((method == TRIGGER_SOFTWARE && !Load(m_manualTriggerPending)) ||
-                                      (method == TRIGGER_FREE_RUN && expected > ext.ArrivalTime))) {
+        const bool calibration = NameContains("Calib");
+        if (calibration &&
+            SkipForCalibration(m_cam[cam].triggerMethod, expected, ext.ArrivalTime, Load(m_manualTriggerPending))) {
             ReleaseHeldFrames();
             continue;
         }
@@ -433,14 +443,15 @@ void CIGrabGev::RunAsyncLoop() {
         const ULONG frameCount = Load(m_camFrameCount[cam]) + 1;
         Store(m_camFrameCount[cam], frameCount);
         for (ULONG& word : m_results) Store(word, ULONG{0});
-        expected += static_cast<double>(m_cam[cam].frameDelay) * 1000.0;
+        if (calibration) expected += static_cast<double>(m_cam[cam].frameDelay) * 1000.0;
         if (++taken == m_bufferCount) ::SetThreadPriority(::GetCurrentThread(), THREAD_PRIORITY_NORMAL);
 
         CheckLostFrames(cam, grab, ext.FrameNumber, true);
         Store(m_currentCamera, cam);
 
         if (BufferExCallbackRegistered()) {
-            unsigned char* image = ConvertTo24(cam, static_cast<unsigned char*>(address) - std::size_t(cam) * frameSize);
+            unsigned char* image =
+                ConvertTo24(cam, static_cast<unsigned char*>(address) - std::size_t(cam) * frameSize);
             if (Load(m_manualTriggerPending) && !Load(m_appRunning)) ::Sleep(kManualTriggerSettleMs);
             Store(m_manualTriggerPending, 0);
             CountFrames(cam, kFateDelivered);
@@ -508,11 +519,8 @@ void CIGrabGev::RunSyncLoop() {
                     double frameTime = 0.0;
                     camera->GetAcqParam(kParamFrameTime, &frameTime, static_cast<ULONG>(index));
                     Store(m_frameTime[c], frameTime);
-                    m_arrivalTime[c] = ext.ArrivalTime;
                     Store(m_frameAddress[c], static_cast<unsigned char*>(address));
                     m_frameIndex[c] = index;
-                    latestArrival = ext.ArrivalTime;
-                    latest = ext;
                     CountFrames(c, kFateProduced);
                 }
             } else {
@@ -553,20 +561,23 @@ void CIGrabGev::RunSyncLoop() {
                 unsigned char* slot = Load(m_frameAddress[0]) + std::size_t(c) * frameSize;
                 if (address != slot) std::memcpy(slot, address, frameSize);
             }
+            m_arrivalTime[c] = ext.ArrivalTime;
+            latestArrival = ext.ArrivalTime;
+            latest = ext;
             Store(m_camFrameCount[c], Load(m_camFrameCount[c]) + 1);
             ++c;
         }
         if (!LoopRuns()) break;
 
-        const TriggerMethod method = m_cam[0].triggerMethod;
-        if (NameContains("Calib") && ((method == TRIGGER_SOFTWARE && !Load(m_manualTriggerPending)) ||
-                                      (method == TRIGGER_FREE_RUN && expected > latestArrival))) {
+        const bool calibration = NameContains("Calib");
+        if (calibration &&
+            SkipForCalibration(m_cam[0].triggerMethod, expected, latestArrival, Load(m_manualTriggerPending))) {
             ReleaseHeldFrames();
             continue;
         }
 
         for (ULONG& word : m_results) Store(word, ULONG{0});
-        expected += static_cast<double>(m_cam[0].frameDelay) * 1000.0;
+        if (calibration) expected += static_cast<double>(m_cam[0].frameDelay) * 1000.0;
         if (++cycles == m_bufferCount) ::SetThreadPriority(::GetCurrentThread(), THREAD_PRIORITY_NORMAL);
 
         CheckLostFrames(0, Load(m_grab[0]), latest.FrameNumber, false);
@@ -601,8 +612,8 @@ void CIGrabGev::CheckLostFrames(int camera, OrvGrabTag* grab, ULONG frameNumber,
         CountFrames(camera, kFateLost, difference);
     }
     const int current = Load(m_currentCamera);
-    if ((m_rcsModule != nullptr || m_trxModule != nullptr || m_usbModule[0] != nullptr) && counter > m_lostSeen[camera] &&
-        difference > 1 && (!async || current == 0 || current == 1)) {
+    if ((m_rcsModule != nullptr || m_trxModule != nullptr || m_usbModule[0] != nullptr) &&
+        counter > m_lostSeen[camera] && difference > 1 && (!async || current == 0 || current == 1)) {
         ULONG saved[16];
         for (int i = 0; i < 16; ++i) {
             saved[i] = Load(m_results[i]);
@@ -771,8 +782,8 @@ void CIGrabGev::SetAcqReady(int ready) {
 int CIGrabGev::Display(HWND window, unsigned char* image) {
     if (!CIGrab::Display(window, image)) return 0;
     if (m_display == nullptr) {
-        m_display = OrxCreateImgConn(image, m_width, m_height, m_camAttr[0].bitsPerPixel, window, m_camAttr[0].colorCode,
-                                     1, nullptr, 11, 1, nullptr, nullptr);
+        m_display = OrxCreateImgConn(image, m_width, m_height, m_camAttr[0].bitsPerPixel, window,
+                                     m_camAttr[0].colorCode, 1, nullptr, 11, 1, nullptr, nullptr);
         if (m_display == nullptr) return 0;
     }
     m_display->GetSrc()->SetBufferAddr(image);

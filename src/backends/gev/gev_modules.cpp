@@ -96,16 +96,58 @@ void ParseMac(const char* text, BYTE mac[6]) {
 // ---- Construction -----------------------------------------------------------
 
 CIGrabGev::CIGrabGev()
-    : m_loopRun(0), m_hostRun(0), m_grabLock(::CreateMutexW(nullptr, FALSE, nullptr)), m_lostSeen{},
-      m_camModule{}, m_camera{}, m_camAttr{}, m_camName{}, m_camAddress{}, m_fromMarker{}, m_interrupt{}, m_cam{},
-      m_grab{}, m_frameAddress{}, m_frameIndex{}, m_camFrameCount{}, m_frameTime{}, m_arrivalTime{}, m_paramValue{},
-      m_paramSet{}, m_numCameras(1), m_primaryModule(nullptr), m_gioModule(nullptr), m_qbmModule(nullptr),
-      m_trxModule(nullptr), m_rcsModule(nullptr), m_usbModule{}, m_ioCallback(nullptr), m_trxCallback{},
-      m_usbCallback{}, m_channelContext{}, m_exposureDivider(100), m_lineScan(0), m_bayerCode(0), m_convertTo24(0),
-      m_colourBuffer(nullptr), m_colourBufferSize(0), m_os(nullptr), m_acqReadyEvent(nullptr), m_goEvent(nullptr),
-      m_acqStoppedEvent(nullptr), m_acqThread(nullptr), m_inAcquisition(0), m_manualTriggerPending(0),
-      m_currentCamera(0), m_results{}, m_acqEventCallback(nullptr), m_acqEventContext(nullptr), m_display(nullptr),
-      m_hwTriggerSource(2), m_lastLostCount(0), m_transferTime(0) {
+    : m_loopRun(0),
+      m_hostRun(0),
+      m_grabLock(::CreateMutexW(nullptr, FALSE, nullptr)),
+      m_lostSeen{},
+      m_camModule{},
+      m_camera{},
+      m_camAttr{},
+      m_camName{},
+      m_camAddress{},
+      m_fromMarker{},
+      m_interrupt{},
+      m_cam{},
+      m_grab{},
+      m_frameAddress{},
+      m_frameIndex{},
+      m_camFrameCount{},
+      m_frameTime{},
+      m_arrivalTime{},
+      m_paramValue{},
+      m_paramSet{},
+      m_numCameras(1),
+      m_primaryModule(nullptr),
+      m_gioModule(nullptr),
+      m_qbmModule(nullptr),
+      m_trxModule(nullptr),
+      m_rcsModule(nullptr),
+      m_usbModule{},
+      m_ioCallback(nullptr),
+      m_trxCallback{},
+      m_usbCallback{},
+      m_channelContext{},
+      m_exposureDivider(100),
+      m_lineScan(0),
+      m_bayerCode(0),
+      m_convertTo24(0),
+      m_colourBuffer(nullptr),
+      m_colourBufferSize(0),
+      m_os(nullptr),
+      m_acqReadyEvent(nullptr),
+      m_goEvent(nullptr),
+      m_acqStoppedEvent(nullptr),
+      m_acqThread(nullptr),
+      m_inAcquisition(0),
+      m_manualTriggerPending(0),
+      m_currentCamera(0),
+      m_results{},
+      m_acqEventCallback(nullptr),
+      m_acqEventContext(nullptr),
+      m_display(nullptr),
+      m_hwTriggerSource(2),
+      m_lastLostCount(0),
+      m_transferTime(0) {
     if (m_triggerMethod == TRIGGER_NONE) m_triggerMethod = TRIGGER_FREE_RUN;
     OrxSetConsoleHandler(nullptr);
 
@@ -196,7 +238,8 @@ int CIGrabGev::CreateModules(int limit) {
             camera->SetAcqParam(kParamColourRepack, 4.0);
             camera->GetAttr(&attr, 1);
         }
-        m_camAttr[slot] = IFW_CAM_ATTR{attr.Width, attr.Height, attr.BytesPerPixel, attr.BitsPerPixel, attr.ColorFormat};
+        m_camAttr[slot] =
+            IFW_CAM_ATTR{attr.Width, attr.Height, attr.BytesPerPixel, attr.BitsPerPixel, attr.ColorFormat};
         // Every camera must match the first one's image; a mismatch ends the
         // search and leaves that module open in the slot after the last camera.
         if (attr.Width != m_camAttr[0].width || attr.Height != m_camAttr[0].height ||
@@ -247,7 +290,8 @@ int CIGrabGev::DeleteModules(int camera) {
 }
 
 CICapMod* CIGrabGev::OpenCameraModule(ULONG index, bool fromMarker) {
-    return fromMarker ? CreateCaptureModule("GEV", index, "gevtest.txt") : OrxCreateCaptureModule("GEV", index, nullptr);
+    return fromMarker ? CreateCaptureModule("GEV", index, "gevtest.txt")
+                      : OrxCreateCaptureModule("GEV", index, nullptr);
 }
 
 int CIGrabGev::ReCreateModules(int camera) {
@@ -396,8 +440,8 @@ int CIGrabGev::Initialize() {
         packetSize[c] = static_cast<ULONG>(packet);
     }
 
-    m_transferTime = static_cast<ULONG>(static_cast<std::uint64_t>(m_numCameras) * m_bytesPerPixel * m_height *
-                                        m_width / 90000);
+    m_transferTime =
+        static_cast<ULONG>(static_cast<std::uint64_t>(m_numCameras) * m_bytesPerPixel * m_height * m_width / 90000);
 
     for (int c = 0; c < m_numCameras; ++c) {
         CICamera* camera = m_camera[c];
@@ -447,8 +491,8 @@ void CIGrabGev::ProgramPacketDelay(int camera, const ULONG* packetSize) {
         return;
     }
     if (cam->ReadReg(kRegPacketDelay) != 0) return;
-    const bool sharedSwitch =
-        m_gioModule != nullptr && ((m_gioModule->GetModuleInfo() & 1) || std::strcmp(m_gioModule->ModName(), "LXP") == 0);
+    const bool sharedSwitch = m_gioModule != nullptr &&
+                              ((m_gioModule->GetModuleInfo() & 1) || std::strcmp(m_gioModule->ModName(), "LXP") == 0);
     ULONG delay = (NameContains("Wren") && packetSize[0] > 2000) ? 10 : 0;
     for (int other = 0; other < m_numCameras; ++other) {
         if (other == camera) continue;
@@ -604,8 +648,8 @@ void CIGrabGev::ProgramOutputDefaults(bool ioBroughtUp) {
 
 // ---- Geometry and queries ---------------------------------------------------------
 
-int CIGrabGev::Create(ULONG offsetX, ULONG offsetY, ULONG width, ULONG height, ULONG bitsPerPixel,
-                      ULONG bufferCount, ULONG timeout) {
+int CIGrabGev::Create(ULONG offsetX, ULONG offsetY, ULONG width, ULONG height, ULONG bitsPerPixel, ULONG bufferCount,
+                      ULONG timeout) {
     if (m_camera[0] == nullptr) return m_initialized ? 0 : CheckInitialized("CIGrab", "Create");
     if (bitsPerPixel == 24) {
         // 24-bit output: the acquisition loops cut the cameras' pixels to

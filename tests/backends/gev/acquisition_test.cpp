@@ -162,23 +162,33 @@ TEST_F(GevAcquisition, StartFailsWithoutCameraZeroOrItsGrab) {
     EXPECT_EQ(grab->GetOutputPortVal(3), 1);
 }
 
+struct Stopper {
+    ProbeGev* grab;
+    std::atomic<int> stops{0};
+};
+
 int StopInside(unsigned char*, unsigned int, std::int64_t, void* context) {
-    static_cast<ProbeGev*>(context)->Stop();
+    auto* stopper = static_cast<Stopper*>(context);
+    stopper->grab->Stop();
+    ++stopper->stops;
     return 0;
 }
 
 TEST_F(GevAcquisition, StopFromACallbackAndTerminateWhileRunningEndTheLoop) {
     Open(Camera(0, "FrameRate = 100\n"));
     ASSERT_EQ(grab->Create(0, 0, 64, 48, 8, 3, 5000), 1);
-    grab->RegisterBufferCallback(&StopInside, grab.get());
-    for (int round = 0; round < 2; ++round) {
-        ASSERT_EQ(grab->Start(), 1);
-        EXPECT_TRUE(WaitUntil([&] { return grab->IsGrabRunning() == 0; }));
+    Stopper stopper{grab.get()};
+    grab->RegisterBufferCallback(&StopInside, &stopper);
+    for (int round = 1; round <= 2; ++round) {
+        ASSERT_EQ(grab->Start(), 1);  // the second Start joins the loop the callback stopped
+        EXPECT_TRUE(WaitUntil([&] { return stopper.stops.load() >= round; }));
     }
     grab->RegisterBufferCallback(&OnBuffer, &record);
     ASSERT_EQ(grab->Start(), 1);
+    EXPECT_GE(stopper.stops.load(), 2);
     ASSERT_TRUE(WaitUntil([&] { return record.Frames() >= 1; }));
     EXPECT_EQ(grab->Terminate(), 1);
+    EXPECT_EQ(grab->IsGrabRunning(), 0);
     EXPECT_EQ(Station::ActiveGrabs("GEV", 0, 0), 0u);
     ExpectCountsAddUp(*grab);
 }

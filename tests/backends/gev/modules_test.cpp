@@ -25,17 +25,20 @@ struct DiscoveryCase {
 };
 
 TEST_F(GevTest, DiscoveryStopsAtAMismatchSkipsOtherFormatsAndRepacksRawColour) {
+    // clang-format off
     const DiscoveryCase cases[] = {
         {"size mismatch", Camera(0) + "[GEV:1]\nWidth = 32\nHeight = 48\n" + Camera(2), 1, {{1, 1}, {2, 0}}, {}},
         {"raw colour", Camera(0, "ColorFormat = 13\nBitsPerPixel = 32\nBytesPerPixel = 4\n"), 1, {{0, 1}},
          {"GEV:0/0 SetAcqParam 57 4 0"}},
         {"3-byte colour skipped", Camera(0) + Camera(1, "ColorFormat = 5\n") + Camera(2), 2, {{1, 0}, {2, 1}}, {}},
     };
+    // clang-format on
     for (const DiscoveryCase& c : cases) {
         SCOPED_TRACE(c.what);
         Open(c.station);
         EXPECT_EQ(grab->GetNumCameras(), c.cameras);
-        for (const auto& [index, open] : c.openModules) EXPECT_EQ(Station::OpenModuleCount("GEV", index), open) << index;
+        for (const auto& [index, open] : c.openModules)
+            EXPECT_EQ(Station::OpenModuleCount("GEV", index), open) << index;
         for (const std::string& line : c.traced) EXPECT_TRUE(Traced(line)) << line;
         grab.reset();
         EXPECT_EQ(Station::OpenModuleCount("GEV", 0), 0);
@@ -56,6 +59,7 @@ struct DelayCase {
 };
 
 TEST_F(GevTest, PacketSizeAndInterPacketDelay) {
+    // clang-format off
     const DelayCase cases[] = {
         {"small packets become jumbo", Camera(0, "Param.0x4012 = 1550\n"), 0,
          {"GEV:0/0 SetAcqParam 16402 8228 0", "GEV:0/0 WriteReg 3336 0"}, {}},
@@ -66,6 +70,7 @@ TEST_F(GevTest, PacketSizeAndInterPacketDelay) {
         {"a delay already set", Camera(0, "Reg.0x0D08 = 5\n"), 0, {}, {"GEV:0/0 WriteReg 3336 0"}},
         {"from the trigger frequency", Camera(0, "Reg.0x0D08 = 5\n"), 10, {"GEV:0/0 WriteReg 3336 240152"}, {}},
     };
+    // clang-format on
     for (const DelayCase& c : cases) {
         SCOPED_TRACE(c.what);
         Load(c.station);
@@ -108,6 +113,7 @@ int OnSolution(unsigned char*, unsigned int value, std::int64_t, void* context) 
 
 TEST_F(GevTest, InitializeBringsUpEachControllerAndItsSolutionInterrupt) {
     const auto controllerOutputs = OutputLines("16393 1 0,16394 1 0,16395 0 0,16396 1 0,16397 1000 0");
+    // clang-format off
     const ControllerCase cases[] = {
         {"GIO", "[GIO]\nModuleInfo = 1\n",
          Join({"GIO:0 WriteOutputPort 0 7", "GIO:0/0 SetAcqParam 83 200 0", "GIO:0/1 SetAcqParam 83 200 0"},
@@ -126,6 +132,7 @@ TEST_F(GevTest, InitializeBringsUpEachControllerAndItsSolutionInterrupt) {
         {"none", "", OutputLines("16393 1 0,16394 1 0,16396 1 0,16397 100 0,16393 0 0,16393 0 1"), 0, {}, 0, -1, 0,
          IFW_GPO_DRIVER_PLAIN},
     };
+    // clang-format on
     for (const ControllerCase& c : cases) {
         SCOPED_TRACE(c.what);
         Open(Camera(0) + c.station);
@@ -147,19 +154,6 @@ TEST_F(GevTest, InitializeBringsUpEachControllerAndItsSolutionInterrupt) {
     }
 }
 
-TEST_F(GevTest, TilesFollowTheCamerasFound) {
-    const ULONG cases[][4] = {{1, 3, 1, 2}, {3, 1, 2, 1}};
-    for (const auto& c : cases) {
-        Load(Camera(0) + Camera(1));
-        grab = std::make_unique<ProbeGev>();
-        grab->SetTiling(c[0], c[1]);
-        ASSERT_EQ(grab->Initialize(), 1);
-        EXPECT_EQ(grab->GetHorzTiles(), c[2]);
-        EXPECT_EQ(grab->GetVertTiles(), c[3]);
-        EXPECT_EQ(grab->GetNumCameras(), 1);  // a mosaic is one image
-    }
-}
-
 std::vector<std::string> g_told;
 int Tell(void*, char* message) {
     g_told.emplace_back(message);
@@ -167,29 +161,35 @@ int Tell(void*, char* message) {
 }
 
 TEST_F(GevTest, WithoutEnoughCamerasInitializeFailsAndOnlyAnUnsetCountAsksForAModule) {
-    const struct {
-        std::string station;
-        int explicitCount;
-        bool message;
-    } cases[] = {{"", 0, true}, {"", 1, false}, {Camera(0), 2, false}};
-    for (const auto& c : cases) {
-        Load(c.station);
+    for (const int explicitCount : {0, 1, 2}) {  // 2: more than the one camera there is
+        Load(explicitCount == 2 ? Camera(0) : "");
         g_told.clear();
         ProbeGev gev;
         gev.SetDbgCatcher(&Tell, nullptr);
-        gev.SetNumCameras(c.explicitCount);
+        gev.SetNumCameras(explicitCount);
         EXPECT_EQ(gev.Initialize(), 0);
-        EXPECT_EQ(g_told == std::vector<std::string>{"No Module: Specified Image Capture Module not detected."},
-                  c.message);
+        EXPECT_EQ(g_told.size(), explicitCount == 0 ? 1u : 0u);
+        if (!g_told.empty()) {
+            EXPECT_EQ(g_told[0], "No Module: Specified Image Capture Module not detected.");
+        }
         EXPECT_EQ(Station::OpenModuleCount("GEV", 0), 0);
     }
 }
 
-TEST_F(GevTest, QueriesCreateAndActiveCamera) {
+TEST_F(GevTest, TilesQueriesCreateAndActiveCamera) {
     ProbeGev early;
     EXPECT_EQ(early.Create(0, 0, 64, 48, 8, 3, 5000), 0);
     EXPECT_STREQ(early.LastError(), "CIGrab::Create: Grab not initialized");
 
+    // Tiles follow the cameras found; a mosaic is one image.
+    for (const ULONG tiles : {1u, 3u}) {
+        Load(Camera(0) + Camera(1));
+        grab = std::make_unique<ProbeGev>();
+        grab->SetTiling(4 - tiles, tiles);
+        ASSERT_EQ(grab->Initialize(), 1);
+        EXPECT_EQ(grab->GetHorzTiles() * 10 + grab->GetVertTiles(), tiles == 3 ? 12u : 21u);
+        EXPECT_EQ(grab->GetNumCameras(), 1);
+    }
     Open(Camera(0, "Param.22 = 8\nParam.24 = 4\n") + Camera(1) + "[GIO]\nModuleInfo = 2\n");
     ASSERT_EQ(grab->Create(0, 0, 64, 48, 8, 3, 5000), 1);
     EXPECT_EQ(grab->GetOffsetX(), 8u);
