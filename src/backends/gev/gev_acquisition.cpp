@@ -157,7 +157,15 @@ int CIGrabGev::Terminate() {
 
     if (m_ioCallback != nullptr) {
         // Each module deletes only the callbacks it made; the others ignore it.
-        if (m_rcsModule != nullptr) m_rcsModule->DeleteIntrCallback(m_ioCallback);
+        if (m_rcsModule != nullptr) {
+            if (CRCS* rcs = dynamic_cast<CRCS*>(m_rcsModule)) {
+                for (OrvPulseGenTag*& unit : m_pulseGen) {
+                    if (unit != nullptr) rcs->DeletePulseGenUnit(unit);
+                    unit = nullptr;
+                }
+            }
+            m_rcsModule->DeleteIntrCallback(m_ioCallback);
+        }
         if (m_trxModule != nullptr) m_trxModule->DeleteIntrCallback(m_ioCallback);
         if (m_usbModule[0] != nullptr) m_usbModule[0]->DeleteIntrCallback(m_ioCallback);
         if (m_gioModule != nullptr) m_gioModule->DeleteIntrCallback(m_ioCallback);

@@ -219,6 +219,19 @@ TEST_F(GevTest, CamerasGetStaticAddressEntriesUntilTerminate) {
     EXPECT_TRUE(kiru::platform::StaticArpEntries().empty());
 }
 
+TEST_F(GevTest, TerminateReleasesPulseGeneratorsAndClearsControllerLines) {
+    Open(Camera(0) + "[RCS]\n");
+    IFW_GPO_CONFIG pass{1, 30000, 1000, IFW_GPO_DRIVER_PASS_QUEUED, 0};
+    grab->SetGPOConfig(0, &pass);
+    ASSERT_TRUE(Traced("RCS:0 CreatePulseGenUnitEx 0 1000 1 0 30000"));
+    grab->Terminate();
+    EXPECT_TRUE(Traced("RCS:0 DeletePulseGenUnit 0"));
+    Open(Camera(0) + "[TRX]\n[USB]\n");
+    grab->Terminate();
+    EXPECT_TRUE(TracedInOrder({"TRX:0/0 SetAcqParam 16385 0 0", "TRX:0/1 SetAcqParam 16385 0 3",
+                               "USB:0/0 SetAcqParam 16385 0 0", "USB:0/3 SetAcqParam 16385 0 1"}));
+}
+
 TEST_F(GevTest, MarkerFilesInTheClientFolderNameTheModulesConfiguration) {
     EnvSandbox sandbox;
     const std::string root = sandbox.Create("gev-marker");
