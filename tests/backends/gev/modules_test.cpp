@@ -191,6 +191,7 @@ TEST_F(GevTest, TilesQueriesCreateAndActiveCamera) {
         EXPECT_EQ(grab->GetNumCameras(), 1);
     }
     Open(Camera(0, "Param.22 = 8\nParam.24 = 4\n") + Camera(1) + "[GIO]\nModuleInfo = 2\n");
+    EXPECT_EQ(Station::GigeOpenCount() * 10 + Station::GigeCloseCount(), 11);  // the transport around discovery
     ASSERT_EQ(grab->Create(0, 0, 64, 48, 8, 3, 5000), 1);
     EXPECT_EQ(grab->GetOffsetX(), 8u);
     EXPECT_EQ(grab->GetOffsetY(), 4u);
