@@ -40,11 +40,12 @@ void Release(HANDLE semaphore) {
 // Joins a thread, unless it is the calling one: a thread stopped from inside
 // its own callback ends once the callback returns, and is joined by the next
 // Start, Stop or Terminate from another thread.
-void Join(HANDLE& thread, DWORD id) {
-    if (thread == nullptr || id == ::GetCurrentThreadId()) return;
-    ::WaitForSingleObject(thread, INFINITE);
-    ::CloseHandle(thread);
-    thread = nullptr;
+void Join(HANDLE& thread, const DWORD& id) {
+    HANDLE handle = Load(thread);
+    if (handle == nullptr || Load(id) == ::GetCurrentThreadId()) return;
+    ::WaitForSingleObject(handle, INFINITE);
+    ::CloseHandle(handle);
+    Store(thread, HANDLE(nullptr));
 }
 
 void Close(HANDLE& handle) {
@@ -76,15 +77,21 @@ int CIGrabEmu::Start() {
     Store(m_threadsRun, 1);
     for (ULONG i = 0; i + 1 < m_bufferCount; ++i) Store(m_lockFlags[i], ULONG(0));
 
-    m_callbackThread =
-        ::CreateThread(nullptr, kThreadStack, &CIGrabEmu::CallbackThreadMain, this, 0, &m_callbackThreadId);
-    m_trashThread = ::CreateThread(nullptr, 0, &CIGrabEmu::TrashThreadMain, this, 0, &m_trashThreadId);
-    m_producerThread = ::CreateThread(nullptr, kThreadStack, &CIGrabEmu::ProducerThreadMain, this, 0, nullptr);
-    if (!m_callbackThread || !m_trashThread || !m_producerThread) {
+    // A callback may call Stop as soon as the first frame arrives, on a thread
+    // started here: the handles and ids it reads are stored atomically.
+    DWORD callbackId = 0, trashId = 0;
+    HANDLE thread = ::CreateThread(nullptr, kThreadStack, &CIGrabEmu::CallbackThreadMain, this, 0, &callbackId);
+    Store(m_callbackThreadId, callbackId);
+    Store(m_callbackThread, thread);
+    thread = ::CreateThread(nullptr, 0, &CIGrabEmu::TrashThreadMain, this, 0, &trashId);
+    Store(m_trashThreadId, trashId);
+    Store(m_trashThread, thread);
+    Store(m_producerThread, ::CreateThread(nullptr, kThreadStack, &CIGrabEmu::ProducerThreadMain, this, 0, nullptr));
+    if (!Load(m_callbackThread) || !Load(m_trashThread) || !Load(m_producerThread)) {
         // The producer waits for both other threads to have started; stand in
         // for a thread that could not be made so that Stop can join the rest.
-        if (!m_callbackThread) Release(m_callbackStartedSemaphore);
-        if (!m_trashThread) Release(m_trashStartedSemaphore);
+        if (!Load(m_callbackThread)) Release(m_callbackStartedSemaphore);
+        if (!Load(m_trashThread)) Release(m_trashStartedSemaphore);
         Stop();
         return 0;
     }
@@ -97,8 +104,9 @@ int CIGrabEmu::Stop() {
     Store(m_threadsRun, 0);
     Release(m_triggerSemaphore);
 
-    const bool producerRan = m_producerThread != nullptr;
-    Join(m_producerThread, 0);
+    const bool producerRan = Load(m_producerThread) != nullptr;
+    const DWORD noThread = 0;
+    Join(m_producerThread, noThread);
     if (!producerRan) {
         // The producer's farewell releases wake the other two threads.
         Release(m_frameReadySemaphore);
@@ -123,8 +131,8 @@ bool CIGrabEmu::ThreadsRun() const { return Load(m_threadsRun) != 0; }
 
 bool CIGrabEmu::OnOwnThread() const {
     const DWORD self = ::GetCurrentThreadId();
-    return (m_callbackThread != nullptr && self == m_callbackThreadId) ||
-           (m_trashThread != nullptr && self == m_trashThreadId);
+    return (Load(m_callbackThread) != nullptr && self == Load(m_callbackThreadId)) ||
+           (Load(m_trashThread) != nullptr && self == Load(m_trashThreadId));
 }
 
 // ---- Buffer locks ---------------------------------------------------------
