@@ -26,10 +26,7 @@ KiruFrameCounts Counts(CIGrabEmu& emu, int camera = -1) {
 TEST_F(FrameCounts, EveryProducedFrameEndsInOneFate) {
     Flat(images_ + "/a.bmp", 32, 16, 7);
     CIGrabEmu emu(IGEMU_FILE_STORE_FILES);
-    std::string path = images_;
-    emu.EmulateFromNewImagePath(&path[0], 0, 0);
-    ASSERT_EQ(emu.Initialize(), 1);
-    ASSERT_EQ(emu.Create(0, 0, 32, 16, 8, 3, 5000), 1);
+    Open(emu, images_, 32, 16, 8, 3);
     ASSERT_EQ(emu.SetFrameDelay(1), 1);
 
     // First round: the client holds its first buffer, so later frames are
@@ -91,10 +88,7 @@ struct StoppingClient {
 TEST_F(FrameCounts, StopFromInsideACallbackEndsAcquisition) {
     Flat(images_ + "/a.bmp", 32, 16, 7);
     CIGrabEmu emu(IGEMU_FILE_STORE_FILES);
-    std::string path = images_;
-    emu.EmulateFromNewImagePath(&path[0], 0, 0);
-    ASSERT_EQ(emu.Initialize(), 1);
-    ASSERT_EQ(emu.Create(0, 0, 32, 16, 8, 4, 5000), 1);
+    Open(emu, images_, 32, 16, 8, 4);
     StoppingClient client(&emu);
     emu.RegisterBufferCallback(&StoppingClient::OnFrame, &client);
     ASSERT_EQ(emu.Start(), 1);
