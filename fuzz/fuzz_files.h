@@ -6,15 +6,14 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
-#include <system_error>
 #include <unistd.h>
 
 namespace kiru_fuzz {
 
 // "<TMPDIR, else /dev/shm, else /tmp>/kiru-fuzz-XXXXXX", made once per
 // process (memory-backed where possible: every input is written as a file).
+// scripts/fuzz points TMPDIR at a folder it removes afterwards.
 inline const std::string& ScratchFolder() {
     static const std::string folder = [] {
         const char* tmp = std::getenv("TMPDIR");
@@ -22,10 +21,6 @@ inline const std::string& ScratchFolder() {
         if ((tmp == nullptr || !*tmp) && ::access("/dev/shm", W_OK) == 0) base = "/dev/shm";
         std::string pattern = base + "/kiru-fuzz-XXXXXX";
         if (::mkdtemp(&pattern[0]) == nullptr) std::abort();
-        std::atexit([] {
-            std::error_code ignored;
-            std::filesystem::remove_all(ScratchFolder(), ignored);
-        });
         return pattern;
     }();
     return folder;
