@@ -1,15 +1,17 @@
 // Soak run: the emulator at its top rate (software triggers as fast as its
-// producer takes them) for a number of minutes, with a client that holds its
-// buffer at random times and changes the image transform and rotation as it
-// goes. Acquisition is stopped and started again every minute; after each
-// stop the frame counts must balance (produced = delivered + unclaimed +
-// trashed + lost), the delivered count must equal the callbacks the client
-// saw, and a row with the minute's frames by fate and the resident memory is
-// printed. The run fails when a count does not balance or resident memory
+// producer takes them), or the GigE back-end on a simulated camera running
+// free at 500 frames per second that drops out once for 300 ms, for a number
+// of minutes, with a client that holds its buffer at random times and
+// changes the image transform and rotation as it goes. Acquisition is
+// stopped and started again every minute; after each stop the frame counts
+// must balance (produced = delivered + unclaimed + trashed + lost), the
+// delivered count must equal the callbacks the client saw, and a row with
+// the minute's frames by fate and the resident memory is printed. The run fails when a count does not balance or resident memory
 // grew by more than 1 MiB after the first minute.
 //
-//   bench_soak [minutes] [image folder]     (1 minute, ./images by default)
+//   bench_soak [minutes] [image folder | gev]     (1 minute, ./images by default)
 #include <kiru/kiru.h>
+#include <kiru/station.h>
 
 #include <atomic>
 #include <chrono>
@@ -72,6 +74,38 @@ struct Client {
     }
 };
 
+// The simulated station of the GigE run: one camera, free-running fast,
+// that stops answering once, for 300 ms, after 5000 frames (10 s in).
+constexpr const char* kGevStation =
+    "[GEV:0]\nWidth = 320\nHeight = 240\nFrameRate = 500\nOutage = 5000 300\n";
+
+// An initialized and created grab object of the chosen back-end, or null.
+IXGrab* OpenGrab(bool gev, std::string folder) {
+    constexpr ULONG kKeep = 0xFFFFFFFEu;
+    std::string error;
+    if (gev && !kiru::sim::Station::LoadText(kGevStation, "soak station", &error)) {
+        std::fprintf(stderr, "soak: %s\n", error.c_str());
+        return nullptr;
+    }
+    char keyword[16];
+    std::snprintf(keyword, sizeof keyword, "%s", gev ? "MARLO" : "EMULATOR");
+    IXGrab* grab = KiruGrabInstantiate(keyword);
+    if (grab == nullptr) return nullptr;
+    bool ok = grab->Initialize() != 0;
+    if (ok && !gev) grab->EmulateFromNewImagePath(&folder[0], kKeep, kKeep);
+    ok = ok && grab->Create(0, 0, kKeep, kKeep, kKeep, 4, kKeep) != 0;
+    if (!ok) {
+        auto* common = dynamic_cast<CIGrab*>(grab);
+        std::fprintf(stderr, "soak: opening the grab failed: %s\n", common ? common->GetLastErrorMsg() : "");
+        KiruGrabDelete(grab);
+        return nullptr;
+    }
+    grab->SetTriggerMethod(gev ? IXGrab::TRIGGER_FREE_RUN : IXGrab::TRIGGER_SOFTWARE);
+    // A frame delay this short leaves a free-running GigE camera at its own rate.
+    if (gev) grab->SetFrameDelay(2);
+    return grab;
+}
+
 KiruFrameCounts Counts(CIGrab& grab) {
     KiruFrameCounts c{};
     grab.GetFrameCounts(-1, &c);
@@ -82,31 +116,24 @@ KiruFrameCounts Counts(CIGrab& grab) {
 
 int main(int argc, char** argv) {
     const int minutes = argc > 1 ? std::atoi(argv[1]) : 1;
-    std::string folder = argc > 2 ? argv[2] : "images";
+    std::string source = argc > 2 ? argv[2] : "images";
     if (minutes < 1) {
-        std::fprintf(stderr, "usage: bench_soak [minutes >= 1] [image folder]\n");
+        std::fprintf(stderr, "usage: bench_soak [minutes >= 1] [image folder | gev]\n");
         return 2;
     }
-    folder = std::filesystem::absolute(folder).string();
+    const bool gev = source == "gev";
+    if (!gev) source = std::filesystem::absolute(source).string();
 
-    CIGrabEmu emu(IGEMU_FILE_STORE_FILES);
+    IXGrab* grab = OpenGrab(gev, source);
+    auto* common = dynamic_cast<CIGrab*>(grab);
+    if (common == nullptr) return 1;
     Client client;
-    client.grab = &emu;
-    constexpr ULONG kKeep = 0xFFFFFFFEu;
-    if (!emu.Initialize()) {
-        std::fprintf(stderr, "soak: Initialize failed: %s\n", emu.GetLastErrorMsg());
-        return 1;
-    }
-    emu.EmulateFromNewImagePath(&folder[0], kKeep, kKeep);
-    if (!emu.Create(0, 0, kKeep, kKeep, kKeep, 4, kKeep)) {
-        std::fprintf(stderr, "soak: Create failed: %s\n", emu.GetLastErrorMsg());
-        return 1;
-    }
-    emu.SetTriggerMethod(IXGrab::TRIGGER_SOFTWARE);
-    emu.RegisterBufferCallback(&Client::OnFrame, &client);
-    emu.RegisterTrashCallback(&Client::OnTrash, &client);
-    std::printf("soak: %d minute(s) on %s, %lux%lu, 4 buffers, software triggers\n", minutes, folder.c_str(),
-                static_cast<unsigned long>(emu.GetWidth()), static_cast<unsigned long>(emu.GetHeight()));
+    client.grab = grab;
+    grab->RegisterBufferCallback(&Client::OnFrame, &client);
+    grab->RegisterTrashCallback(&Client::OnTrash, &client);
+    std::printf("soak: %d minute(s), %s, %lux%lu, 4 buffers\n", minutes,
+                gev ? "GigE camera at 500 frames/s with one 300 ms outage" : ("emulator on " + source).c_str(),
+                static_cast<unsigned long>(grab->GetWidth()), static_cast<unsigned long>(grab->GetHeight()));
     std::printf("%6s %10s %10s %10s %10s %6s %8s %8s %9s\n", "minute", "produced", "delivered", "unclaimed",
                 "trashed", "lost", "holds", "toggles", "rss KiB");
 
@@ -114,18 +141,19 @@ int main(int argc, char** argv) {
     long baseline = 0, peak = 0;
     KiruFrameCounts last{};
     for (int minute = 1; minute <= minutes; ++minute) {
-        if (!emu.Start()) {
-            std::fprintf(stderr, "soak: Start failed in minute %d: %s\n", minute, emu.GetLastErrorMsg());
+        if (!grab->Start()) {
+            std::fprintf(stderr, "soak: Start failed in minute %d: %s\n", minute, common->GetLastErrorMsg());
+            KiruGrabDelete(grab);
             return 1;
         }
         const Clock::time_point end = Clock::now() + std::chrono::minutes(1);
         while (Clock::now() < end) {
-            emu.GenerateSoftTrigger(-1);
+            if (!gev) grab->GenerateSoftTrigger(-1);
             std::this_thread::sleep_for(std::chrono::microseconds(500));
         }
-        emu.Stop();
+        grab->Stop();
 
-        const KiruFrameCounts c = Counts(emu);
+        const KiruFrameCounts c = Counts(*common);
         const std::uint64_t settled = c.delivered + c.unclaimed + c.trashed + c.lost;
         const long rss = ResidentKiB();
         std::printf("%6d %10llu %10llu %10llu %10llu %6llu %8llu %8llu %9ld\n", minute,
@@ -167,7 +195,7 @@ int main(int argc, char** argv) {
         std::printf("soak: FAIL: resident memory grew by %ld KiB after the first minute (limit 1024)\n", growth);
         ok = false;
     }
-    emu.Terminate();
+    KiruGrabDelete(grab);
     std::printf("soak: %s\n", ok ? "PASS" : "FAIL");
     return ok ? 0 : 1;
 }
