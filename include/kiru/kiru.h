@@ -13,6 +13,7 @@
 #include <kiru/cigrab.h>
 #include <kiru/cigrab_emu.h>
 #include <kiru/cigrab_gev.h>
+#include <kiru/cigrab_lx2.h>
 #include <kiru/pulse_timers.h>
 #include <kiru/backends_tag.h>
 #include <kiru/entry.h>
