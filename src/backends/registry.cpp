@@ -6,6 +6,7 @@
 #include <kiru/cigrab_emu.h>
 #include <kiru/cigrab_gev.h>
 #include <kiru/cigrab_lx2.h>
+#include <kiru/cigrab_qb2.h>
 #include <kiru/entry.h>
 
 #include <atomic>
@@ -25,6 +26,7 @@ namespace {
 
 IXGrab* NewGev() { return new (std::nothrow) CIGrabGev(); }
 IXGrab* NewLx2() { return new (std::nothrow) CIGrabLX2(); }
+IXGrab* NewQb2() { return new (std::nothrow) CIGrabQB2(); }
 
 // A GigE object counts one camera before Initialize has looked for any, so
 // the capture library is asked too: at least one "GEV" module must open.
@@ -51,7 +53,7 @@ std::vector<Backend> BuiltInTable() {
     return {
         {IGRAB_LX2, "LX2", {"LUXOR2"}, {"LXP", "HVQ"}, &NewLx2, nullptr},
         {IGRAB_GEV, "GigE", {"MARLO"}, {}, &NewGev, &GevHasCameras},
-        {IGRAB_QB2, "QB2", {}, {"QBM"}, nullptr, nullptr},
+        {IGRAB_QB2, "QB2", {}, {"QBM"}, &NewQb2, nullptr},
     };
 }
 

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <string>
 
+#include "capture/camera.h"
 #include "capture/orx.h"
 #include "platform/clock.h"
 #include "platform/kernel.h"
@@ -37,6 +38,25 @@ CICapMod* OpenWithAppDataFile(const char* productName, const char* name, const c
     char path[MAX_PATH];
     CiOS::AppDataPath(path, productName, file);
     return OrxCreateCaptureModule(name, 0, path);
+}
+
+namespace {
+constexpr ULONG kLutFlags = 2;
+}  // namespace
+
+void WriteLutFloor(CICamera* camera, UINT floor) {
+    camera->LinearTable(0, kLutFlags);
+    for (ULONG i = 0; i <= floor && i < 256; ++i) camera->WriteLutEntry(0, i, floor, kLutFlags);
+}
+
+void WriteLutCeiling(CICamera* camera, UINT ceiling) {
+    camera->LinearTable(0, kLutFlags);
+    if (ceiling > 255) return;
+    for (ULONG i = 256; i-- > ceiling;) camera->WriteLutEntry(0, i, ceiling, kLutFlags);
+}
+
+void WriteInverseLut(CICamera* camera) {
+    for (ULONG i = 0; i < 256; ++i) camera->WriteLutEntry(0, i, 255 - i, kLutFlags);
 }
 
 CQB2PulseTimer** ReclaimQb2Slot(CQB2PulseTimer* (&slots)[8], CICapMod* module) {

@@ -9,6 +9,8 @@
 
 #include "capture/module.h"
 
+class CICamera;
+
 namespace kiru::board {
 
 inline constexpr const char* kInUseCaption = "Kelm Vision Appliance";
@@ -62,6 +64,12 @@ void RemoveInputActive(Node*& head, CICapMod* module, void* which) {
         if (which != nullptr) break;
     }
 }
+
+// The look-up table of a board camera (table kind 0): the linear table,
+// then the clipped entries; the inverse table entry by entry.
+void WriteLutFloor(CICamera* camera, UINT floor);
+void WriteLutCeiling(CICamera* camera, UINT ceiling);
+void WriteInverseLut(CICamera* camera);
 
 // The QB2 register that carries the board's output bits.
 inline constexpr ULONG kQb2OutputRegister = 36;

@@ -4,6 +4,7 @@
 // restart it, so that the board takes new timing only between grabs.
 #include <kiru/cigrab_lx2.h>
 
+#include "backends/board/board_support.h"
 #include "backends/board/lx2_params.h"
 #include "capture/camera.h"
 #include "capture/imgconn.h"
@@ -273,22 +274,19 @@ int CIGrabLX2::LinearizeLUT() {
 
 int CIGrabLX2::InvLinearizeLUT() {
     if (!CIGrab::InvLinearizeLUT() || m_camera == nullptr) return 0;
-    for (ULONG i = 0; i < 256; ++i) m_camera->WriteLutEntry(0, i, 255 - i, kLutFlags);
+    kiru::board::WriteInverseLut(m_camera);
     return 1;
 }
 
 int CIGrabLX2::SetLUTFloor(UINT value) {
     if (!CIGrab::SetLUTFloor(value) || m_camera == nullptr) return 0;
-    m_camera->LinearTable(0, kLutFlags);
-    for (ULONG i = 0; i <= value && i < 256; ++i) m_camera->WriteLutEntry(0, i, value, kLutFlags);
+    kiru::board::WriteLutFloor(m_camera, value);
     return 1;
 }
 
 int CIGrabLX2::SetLUTCeiling(UINT value) {
     if (!CIGrab::SetLUTCeiling(value) || m_camera == nullptr) return 0;
-    m_camera->LinearTable(0, kLutFlags);
-    if (value > 255) return 1;
-    for (ULONG i = 256; i-- > value;) m_camera->WriteLutEntry(0, i, value, kLutFlags);
+    kiru::board::WriteLutCeiling(m_camera, value);
     return 1;
 }
 

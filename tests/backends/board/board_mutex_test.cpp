@@ -101,6 +101,7 @@ TEST_F(BoardMutexTest, AnotherProcessHoldingTheBoardBlocksInitialize) {
         std::function<IXGrab*()> make;
     } cases[] = {
         {"BrdMutex_LXP0", "LXP", "[LXP]\n", [] { return new CIGrabLX2(); }},
+        {"BrdMutex_QBM0", "QBM", "[QBM]\n", [] { return new CIGrabQB2(); }},
     };
     for (const auto& c : cases) {
         Load(c.station);
