@@ -15,14 +15,13 @@
 //   ("BoardWrite" of register 36 that sets it).
 // The hardware stamps each output in the station trace with the time it
 // happened; the verdicts are matched to those stamps after the run, so the
-// measuring thread takes no CPU from the paths it measures. A verdict with
-// no output before the next one is due counts as lost.
+// measuring thread takes no CPU from the paths it measures.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
-#include <cstring>
+#include <sstream>
 #include <mutex>
 #include <thread>
 #include <cstdio>
@@ -90,8 +89,13 @@ int OnFrame(IFW_GRAB_BUF_DESC* desc, unsigned int, std::int64_t, void* context) 
     return 0;
 }
 
-// The last word of a trace line as a number (the time the hardware stamped).
-double StampOf(const std::string& line) { return std::stod(line.substr(line.rfind(' ') + 1)); }
+// Word `n` (from 0) of a trace line as a number.
+double WordOf(const std::string& line, int n) {
+    std::istringstream words(line);
+    std::string word;
+    for (int i = 0; i <= n; ++i) words >> word;
+    return std::stod(word);
+}
 
 // When the path's outputs happened, in order, from the station trace.
 std::vector<double> OutputTimes(Path path) {
@@ -100,16 +104,16 @@ std::vector<double> OutputTimes(Path path) {
     for (const std::string& line : Station::Trace()) {
         switch (path) {
         case Path::Queue:
-            if (line.rfind("TRX:0/0 DecisionReleased ", 0) == 0) times.push_back(StampOf(line));
+            if (line.rfind("TRX:0/0 DecisionReleased ", 0) == 0) times.push_back(WordOf(line, 3));
             break;
         case Path::Generator:
-            if (line.rfind("RCS:0 PulseFired 0 ", 0) == 0) times.push_back(StampOf(line));
+            if (line.rfind("RCS:0 PulseFired 0 ", 0) == 0) times.push_back(WordOf(line, 4));
             break;
         case Path::Board:
             if (line.rfind("QBM:0 BoardWrite 36 ", 0) == 0) {
-                const unsigned long value = std::stoul(line.substr(std::strlen("QBM:0 BoardWrite 36 ")));
+                const auto value = static_cast<unsigned long>(WordOf(line, 3));
                 const bool bit = (value & (1u << 11)) != 0;
-                if (bit && !bitWas) times.push_back(StampOf(line));
+                if (bit && !bitWas) times.push_back(WordOf(line, 4));
                 bitWas = bit;
             }
             break;
@@ -124,15 +128,15 @@ double Percentile(std::vector<double> v, double p) {
     return v[std::min(v.size() - 1, static_cast<std::size_t>(p * (v.size() - 1) + 0.5))];
 }
 
-// Lateness of each measured verdict's output; a verdict whose output does
-// not come before the next verdict's output is due is lost.
+// Lateness of each measured verdict's output. Each path keeps the order of
+// its verdicts, so verdicts and outputs pair up in order; a verdict with no
+// output within kLostAfterUs of its due time is lost.
 void Match(const std::vector<double>& due, const std::vector<double>& outputs, Summary& out) {
     std::vector<double> lateness;
     std::size_t next = 0;
     for (std::size_t i = 0; i < due.size(); ++i) {
-        const double limit = i + 1 < due.size() ? due[i + 1] : due[i] + kLostAfterUs;
         while (next < outputs.size() && outputs[next] < due[i] - kEarlyUs) ++next;  // not this verdict's
-        const bool found = next < outputs.size() && outputs[next] < limit;
+        const bool found = next < outputs.size() && outputs[next] < due[i] + kLostAfterUs;
         if (i >= static_cast<std::size_t>(kWarmUp)) {
             if (found)
                 lateness.push_back(outputs[next] - due[i]);
