@@ -324,3 +324,30 @@ TEST_F(RealCamera, DiscoveryFillsSlotsOnlyWhenAskedFor) {
 }
 
 }  // namespace
+
+namespace {
+
+// kiru-grab shows the real camera's name, frames and lost frames, whether the
+// camera is named in a station file or found by discovery.
+TEST_F(RealCamera, KiruGrabShowsTheCamera) {
+    const std::string tool = std::string(KIRU_BINARY_DIR) + "/tools/kiru-grab";
+    const std::string station = ::testing::TempDir() + "/real_camera.ini";
+    {
+        FILE* f = std::fopen(station.c_str(), "w");
+        ASSERT_NE(f, nullptr);
+        std::fputs(kStation, f);
+        std::fclose(f);
+    }
+    for (const std::string& how : {"--station " + station, std::string("")}) {
+        const std::string env = how.empty() ? "KIRU_GIGE=discover " : "";
+        int status = -1;
+        const std::string out = kiru_test::Run(env + tool + " -q -n 10 --delay 20 --keyword MARLO " + how, &status);
+        ASSERT_EQ(status, 0) << how << "\n" << out;
+        EXPECT_NE(out.find("grab type: 8 (GigE)"), std::string::npos) << out;
+        EXPECT_NE(out.find("camera 0 description: Fake-GV01"), std::string::npos) << out;
+        EXPECT_NE(out.find("frames delivered: 1"), std::string::npos) << out;  // 10 or a few more
+        EXPECT_NE(out.find("frames lost: "), std::string::npos) << out;
+    }
+}
+
+}  // namespace
