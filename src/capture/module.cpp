@@ -108,6 +108,7 @@ int CICapMod::SetModuleParam(ULONG number, ULONG value) {
     if (m_device) return m_device->WriteReg(number, value);
     std::lock_guard<std::mutex> lock(m_sim->mutex);
     m_sim->params[number] = value;
+    m_sim->RecordRegisterWriteLocked(number, value);
     (TraceLine(m_sim->Tag(), "SetModuleParam") << number << value).Commit();
     return 1;
 }
