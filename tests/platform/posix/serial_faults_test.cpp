@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "pty_pair.h"
+#include "platform/posix/pty_pair.h"
 #include "support/poll.h"
 
 namespace {
