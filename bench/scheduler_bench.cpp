@@ -28,10 +28,12 @@
 #include <random>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <kiru/kiru.h>
 
+#include "lateness_stats.h"
 #include "platform/clock.h"
 #include "platform/kernel.h"
 
@@ -94,50 +96,13 @@ struct Summary {
 
 void Summarize(std::vector<double> latenessUs, Summary& s) {
     if (latenessUs.empty()) return;
-    std::sort(latenessUs.begin(), latenessUs.end());
-    const std::size_t n = latenessUs.size();
-    s.edges = n;
-    s.minUs = latenessUs.front();
-    s.medianUs = n % 2 ? latenessUs[n / 2] : 0.5 * (latenessUs[n / 2 - 1] + latenessUs[n / 2]);
-    s.p99Us = latenessUs[static_cast<std::size_t>(std::ceil(0.99 * n)) - 1];
-    s.maxUs = latenessUs.back();
+    const LatenessStats stats = SummarizeLateness(std::move(latenessUs));
+    s.edges = stats.count;
+    s.minUs = stats.minUs;
+    s.medianUs = stats.medianUs;
+    s.p99Us = stats.p99Us;
+    s.maxUs = stats.maxUs;
 }
-
-// Threads of this process running with a real-time policy (the scheduler
-// thread asks for one; the system may refuse).
-int RealTimeThreads() {
-    int count = 0;
-    if (DIR* dir = ::opendir("/proc/self/task")) {
-        while (dirent* entry = ::readdir(dir)) {
-            const int tid = std::atoi(entry->d_name);
-            if (tid <= 0) continue;
-            const int policy = ::sched_getscheduler(tid);
-            if (policy == SCHED_FIFO || policy == SCHED_RR) ++count;
-        }
-        ::closedir(dir);
-    }
-    return count;
-}
-
-// Threads spinning on the processors for as long as the object lives.
-class BusyThreads {
-public:
-    explicit BusyThreads(int count) {
-        for (int i = 0; i < count; ++i)
-            threads_.emplace_back([this] {
-                volatile unsigned long sink = 0;
-                while (spin_.load(std::memory_order_relaxed)) sink = sink + 1;
-            });
-    }
-    ~BusyThreads() {
-        spin_ = false;
-        for (std::thread& t : threads_) t.join();
-    }
-
-private:
-    std::atomic<bool> spin_{true};
-    std::vector<std::thread> threads_;
-};
 
 // Runs the pulses; returns the lateness of every edge in microseconds.
 std::vector<double> MeasurePulses(int busyThreads, Summary& s) {
