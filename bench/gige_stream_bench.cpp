@@ -172,7 +172,7 @@ void KiruGrab(benchmark::State& state) {
             state.SkipWithError(error.c_str());
             return;
         }
-        char keyword[] = "MARLO";
+        char keyword[16] = "MARLO";  // the factory clears 8 bytes of it
         std::unique_ptr<IXGrab, GrabDeleter> grab(KiruGrabInstantiate(keyword));
         constexpr ULONG kKeep = 0xFFFFFFFEu;
         Window window;

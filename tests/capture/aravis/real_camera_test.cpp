@@ -146,7 +146,7 @@ protected:
             std::string error;
             EXPECT_TRUE(Station::LoadText(station, "real.ini", &error)) << error;
         }
-        char keyword[] = "MARLO";
+        char keyword[16] = "MARLO";  // the factory clears 8 bytes of it
         grab_.reset(KiruGrabInstantiate(keyword));
         return grab_.get();
     }
