@@ -22,20 +22,20 @@
 // there is lost.
 #include <benchmark/benchmark.h>
 
-#include <algorithm>
 #include <chrono>
 #include <condition_variable>
-#include <sstream>
-#include <mutex>
-#include <thread>
 #include <cstdio>
+#include <mutex>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include <kiru/kiru.h>
 #include <kiru/station.h>
 
+#include "lateness_stats.h"
 #include "platform/clock.h"
 
 namespace {
@@ -134,12 +134,6 @@ std::vector<double> OutputTimes(Path path) {
     return times;
 }
 
-double Percentile(std::vector<double> v, double p) {
-    if (v.empty()) return 0;
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, static_cast<std::size_t>(p * (v.size() - 1) + 0.5))];
-}
-
 // Lateness of each measured verdict's output: the first output from
 // kEarlyUs before its due time until the next verdict was given.
 void Match(const std::vector<double>& due, const std::vector<double>& given, const std::vector<double>& outputs,
@@ -158,10 +152,11 @@ void Match(const std::vector<double>& due, const std::vector<double>& given, con
         }
         if (found) ++next;
     }
-    out.decisions = lateness.size();
-    out.medianUs = Percentile(lateness, 0.5);
-    out.p99Us = Percentile(lateness, 0.99);
-    out.maxUs = lateness.empty() ? 0 : *std::max_element(lateness.begin(), lateness.end());
+    const LatenessStats stats = SummarizeLateness(lateness);
+    out.decisions = stats.count;
+    out.medianUs = stats.medianUs;
+    out.p99Us = stats.p99Us;
+    out.maxUs = stats.maxUs;
 }
 
 bool Measure(const Scenario& s, Summary& out, std::string& error) {
