@@ -10,9 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
-#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -137,36 +135,6 @@ TEST_F(KiruGrabTool, AcquireEventsOfALostCameraAreShown) {
     EXPECT_NE(run.out.find("  camera lost: camera 0\n"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("  camera reopened\n"), std::string::npos) << run.out;
     EXPECT_GE(Number(run.out, "frames delivered"), 8u) << run.out;
-}
-
-// A Bayer camera's raw mosaics arrive converted, to 4-byte pixels or, with
-// --color, to 3-byte ones: the saved frames show the scene's colours where
-// the scene has them.
-TEST_F(KiruGrabTool, BayerFramesAreSavedInTheScenesColours) {
-    for (const int bytes : {4, 3}) {
-        const fs::path out = dir_ / ("colour" + std::to_string(bytes));
-        const ToolRun run = RunTool(std::string("-q -n 1 --keyword MARLO --station bayer_colour ") +
-                                    (bytes == 3 ? "--color " : "") + "--save " + out.string());
-        ASSERT_EQ(run.status, 0) << run.out;
-        std::ifstream f(out / "frame_00000.bmp", std::ios::binary);
-        std::vector<char> bmp((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-        ASSERT_GT(bmp.size(), 54u);
-        ASSERT_EQ(Field<std::int16_t>(bmp.data(), 28), 8 * bytes);
-        const std::int32_t width = Field<std::int32_t>(bmp.data(), 18), height = Field<std::int32_t>(bmp.data(), 22);
-        const std::size_t stride = (static_cast<std::size_t>(width) * bytes + 3) & ~std::size_t(3);
-        ASSERT_EQ(bmp.size(), 54u + stride * height);
-        struct Spot {
-            int x, y;
-            int red, green, blue;
-        };
-        // The white card under warm light, the red and the blue cap's centre.
-        for (const Spot& s : {Spot{90, 120, 235, 215, 175}, Spot{260, 250, 200, 40, 35}, Spot{505, 345, 40, 70, 190}}) {
-            const char* p = bmp.data() + 54 + (height - 1 - s.y) * stride + bytes * s.x;  // bottom-up rows
-            EXPECT_NEAR(static_cast<unsigned char>(p[2]), s.red, 4) << bytes << ": " << s.x << "," << s.y;
-            EXPECT_NEAR(static_cast<unsigned char>(p[1]), s.green, 4) << bytes << ": " << s.x << "," << s.y;
-            EXPECT_NEAR(static_cast<unsigned char>(p[0]), s.blue, 4) << bytes << ": " << s.x << "," << s.y;
-        }
-    }
 }
 
 TEST_F(KiruGrabTool, ExitStatusAndMessages) {
