@@ -13,6 +13,8 @@
 #include <kiru/cigrab.h>
 #include <kiru/cigrab_emu.h>
 #include <kiru/cigrab_gev.h>
+#include <kiru/cigrab_lx2.h>
+#include <kiru/cigrab_qb2.h>
 #include <kiru/pulse_timers.h>
 #include <kiru/backends_tag.h>
 #include <kiru/entry.h>

@@ -26,6 +26,13 @@ struct PulseInfo {
     double durationUs;
 };
 
+// A write of a board register, timed on the library clock.
+struct RegisterWriteInfo {
+    ULONG reg;
+    ULONG value;
+    std::int64_t timeUs;
+};
+
 struct DisplayInfo {
     ULONG paints = 0;  // Display calls on connections of the window
     ULONG width = 0, height = 0, bitsPerPixel = 0, colorFormat = 0;
@@ -102,6 +109,9 @@ public:
     static std::vector<ULONG> PendingDecisions(const std::string& module, ULONG index, long channel);
     static std::vector<ULONG> ReleasedDecisions(const std::string& module, ULONG index, long channel);
     static std::vector<PulseInfo> Pulses(const std::string& module, ULONG index);
+    // Board register writes (SetModuleParam and board scripts) since the
+    // station was loaded, oldest first; the record keeps the latest 65536.
+    static std::vector<RegisterWriteInfo> RegisterWrites(const std::string& module, ULONG index);
     static bool GetPlcOutputs(const std::string& module, ULONG index, ULONG offset, void* data, ULONG size);
     // Registrations alive on a module (-1 when the station has no such
     // module): interrupt callbacks (CreateIntrCallback), PLC data-in change

@@ -5,6 +5,8 @@
 
 #include <kiru/cigrab_emu.h>
 #include <kiru/cigrab_gev.h>
+#include <kiru/cigrab_lx2.h>
+#include <kiru/cigrab_qb2.h>
 #include <kiru/entry.h>
 
 #include <atomic>
@@ -23,6 +25,8 @@ namespace kiru::backends {
 namespace {
 
 IXGrab* NewGev() { return new (std::nothrow) CIGrabGev(); }
+IXGrab* NewLx2() { return new (std::nothrow) CIGrabLX2(); }
+IXGrab* NewQb2() { return new (std::nothrow) CIGrabQB2(); }
 
 // A GigE object counts one camera before Initialize has looked for any, so
 // the capture library is asked too: at least one "GEV" module must open.
@@ -41,13 +45,15 @@ bool GevHasCameras(IXGrab* grab, std::string* why) {
     return false;
 }
 
-// The LX2 and QB2 back-ends are not in the library yet: without a create
-// function the factory treats them as hardware that does not answer.
+// The board back-ends answer whenever their module was enumerated (or the
+// keyword asked for them); a board that then fails to open says so in
+// Initialize. A back-end without a create function counts as hardware that
+// does not answer.
 std::vector<Backend> BuiltInTable() {
     return {
-        {IGRAB_LX2, "LX2", {"LUXOR2"}, {"LXP", "HVQ"}, nullptr, nullptr},
+        {IGRAB_LX2, "LX2", {"LUXOR2"}, {"LXP", "HVQ"}, &NewLx2, nullptr},
         {IGRAB_GEV, "GigE", {"MARLO"}, {}, &NewGev, &GevHasCameras},
-        {IGRAB_QB2, "QB2", {}, {"QBM"}, nullptr, nullptr},
+        {IGRAB_QB2, "QB2", {}, {"QBM"}, &NewQb2, nullptr},
     };
 }
 

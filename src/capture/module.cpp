@@ -100,6 +100,7 @@ ULONG CICapMod::GetModuleParam(ULONG number) {
 int CICapMod::SetModuleParam(ULONG number, ULONG value) {
     std::lock_guard<std::mutex> lock(m_sim->mutex);
     m_sim->params[number] = value;
+    m_sim->RecordRegisterWriteLocked(number, value);
     (TraceLine(m_sim->Tag(), "SetModuleParam") << number << value).Commit();
     return 1;
 }

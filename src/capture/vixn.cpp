@@ -133,6 +133,7 @@ void CVixn::WriteReg(ULONG reg, const CVixnEle& value, ULONG module) {
     const ULONG v = static_cast<ULONG>(value.Value());
     std::lock_guard<std::mutex> lock(m_board->mutex);
     m_board->params[reg] = v;
+    m_board->RecordRegisterWriteLocked(reg, v);
     (kiru::sim::TraceLine(m_board->Tag(), "VixnWriteReg") << reg << v).Commit();
 }
 

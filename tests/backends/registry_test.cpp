@@ -135,19 +135,6 @@ INSTANTIATE_TEST_SUITE_P(
         Case{kAllModules, "TALON", true, IGRAB_EMULATOR, true, "only tags the common layer"},
         Case{kAllModules, "QB1", true, IGRAB_EMULATOR, true, "only tags the common layer"}));
 
-TEST(Factory, BackEndsNotInTheLibraryFallBackToTheEmulator) {
-    std::string error;
-    ASSERT_TRUE(kiru::sim::Station::LoadText("[LXP]\n", "lxp.ini", &error)) << error;
-    for (const char* text : {"", "MARLO LUXOR2"}) {
-        Keyword kw(text);
-        IXGrab* grab = KiruGrabInstantiate(kw.buf);
-        ASSERT_NE(grab, nullptr) << text;
-        EXPECT_EQ(grab->GetGrabType(), IGRAB_EMULATOR) << text;
-        KiruGrabDelete(grab);
-    }
-    kiru::sim::Station::Reset();
-}
-
 // A grab object whose Terminate result the deleter must hand back.
 class CountingGrab : public CIGrab {
 public:

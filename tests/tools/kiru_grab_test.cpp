@@ -137,13 +137,28 @@ TEST_F(KiruGrabTool, AcquireEventsOfALostCameraAreShown) {
     EXPECT_GE(Number(run.out, "frames delivered"), 8u) << run.out;
 }
 
+// The appliance sample stations run the board back-ends, found by module
+// enumeration.
+TEST_F(KiruGrabTool, ApplianceSampleStationsRunTheBoardBackEnds) {
+    const struct {
+        const char* station;
+        const char* shown;
+    } cases[] = {{"lx2.ini", "grab type: 0 (LX2 board)"}, {"qb2", "grab type: 5 (QB2 board)"}};
+    for (const auto& c : cases) {
+        const ToolRun run = RunTool(std::string("-q -n 3 --delay 20 --keyword '' --station ") + c.station);
+        ASSERT_EQ(run.status, 0) << c.station << "\n" << run.out;
+        EXPECT_NE(run.out.find(c.shown), std::string::npos) << run.out;
+        EXPECT_GE(Number(run.out, "frames delivered"), 3u) << run.out;
+    }
+}
+
 TEST_F(KiruGrabTool, ExitStatusAndMessages) {
     // A station whose modules have no back-end in the library: the factory
     // enumerates them and falls back to the emulator. Bad station lines are
     // named with their file and line, whatever the keyword.
     const std::string station = (dir_ / "station.ini").string(), bad = (dir_ / "bad.ini").string(),
                       typo = (dir_ / "typo.ini").string();
-    std::ofstream(station) << "[XYZ]\nModuleInfo = 1\n[LXP]\nModuleInfo = 2\n";
+    std::ofstream(station) << "[XYZ]\nModuleInfo = 1\n[ABC]\nModuleInfo = 2\n";
     std::ofstream(bad) << "[XYZ]\nnot a key value line\n";
     std::ofstream(typo) << "[GEV]\nWidht = 640\n";
     const struct {

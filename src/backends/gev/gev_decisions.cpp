@@ -9,6 +9,7 @@
 
 #include <cstring>
 
+#include "backends/board/board_support.h"
 #include "backends/gev/gev_atomic.h"
 #include "backends/gev/gev_lines.h"
 #include "capture/camera.h"
@@ -22,7 +23,6 @@ using kiru::gev::Store;
 
 namespace {
 
-constexpr ULONG kQbmOutputRegister = 36;
 constexpr ULONG kCamExposure = 0x4000;
 constexpr ULONG kCamTriggerDelay = 16390;
 constexpr ULONG kCamStrobeEnable = 16393;
@@ -206,23 +206,11 @@ int CIGrabGev::SetDummyDecisionFIFO(UINT count, UINT unused) {
 int CIGrabGev::GeneratePulseOutPort(UINT port, int level, double offsetMs, double durationMs) {
     if (m_qbmModule == nullptr || port > 6) return CIGrab::GeneratePulseOutPort(port, level, offsetMs, durationMs);
     static const ULONG kBoardBit[7] = {11, 12, 9, 6, 5, 7, 8};
-    LineResources& lines = Lines();
-    const double now = kiru::platform::NowMs();
-    for (CQB2PulseTimer*& slot : lines.timers) {
-        if (slot != nullptr && slot->Done() == 0) {
-            if (slot->EndTime() >= now) continue;
-            // Over without its release having run: put the bit in its
-            // released state here.
-            ULONG value = m_qbmModule->GetModuleParam(kQbmOutputRegister);
-            value = slot->Level() == 0 ? (value | slot->Mask()) : (value & ~slot->Mask());
-            m_qbmModule->SetModuleParam(kQbmOutputRegister, value);
-        }
-        delete slot;
-        slot = new CQB2PulseTimer(m_qbmModule, kBoardBit[port], static_cast<ULONG>(level), offsetMs, durationMs);
-        slot->Create();
-        return 1;
-    }
-    return 0;
+    CQB2PulseTimer** slot = kiru::board::ReclaimQb2Slot(Lines().timers, m_qbmModule);
+    if (slot == nullptr) return 0;
+    *slot = new CQB2PulseTimer(m_qbmModule, kBoardBit[port], static_cast<ULONG>(level), offsetMs, durationMs);
+    (*slot)->Create();
+    return 1;
 }
 
 int CIGrabGev::SetOutputPort(UINT port, int value) {

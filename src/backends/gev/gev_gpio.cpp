@@ -10,6 +10,7 @@
 #include <cstring>
 #include <string>
 
+#include "backends/board/board_support.h"
 #include "backends/gev/gev_lines.h"
 #include "capture/camera.h"
 #include "capture/module.h"
@@ -323,8 +324,7 @@ ULONG CIGrabGev::GetInputChangeNames(char* names) {
 }
 
 void CIGrabGev::InputActiveTrampoline(void* context) {
-    auto* node = static_cast<InputActiveNode*>(context);
-    if (node->fn != nullptr) node->fn(node->index, node->context);
+    kiru::board::InputActiveThunk<InputActiveNode>(context);
 }
 
 void* CIGrabGev::CreateInputActiveCallback(UINT index, IFW_INPUT_ACTIVE_CALLBACK fn, void* context) {
@@ -341,11 +341,9 @@ void* CIGrabGev::CreateInputActiveCallback(UINT index, IFW_INPUT_ACTIVE_CALLBACK
                               {m_usbModule[0], 16, kUsb}};
     for (const Choice& choice : choices) {
         if (choice.module == nullptr || index >= choice.limit) continue;
-        auto* node = new InputActiveNode{index, fn, context, nullptr, nullptr};
-        node->callback = choice.module->CreateIntrCallback(choice.events[index], &CIGrabGev::InputActiveTrampoline, node);
         LineResources& lines = Lines();
-        node->next = lines.nodes;
-        lines.nodes = node;
+        InputActiveNode* node =
+            kiru::board::AddInputActive(lines.nodes, choice.module, choice.events[index], index, fn, context);
         m_inputNodes = node;
         return node;
     }
@@ -359,17 +357,7 @@ void CIGrabGev::DeleteInputActiveCallback(void* handle) {
                                                 : m_usbModule[0];
     if (module == nullptr) return;
     LineResources& lines = Lines();
-    for (InputActiveNode** link = &lines.nodes; *link != nullptr;) {
-        InputActiveNode* node = *link;
-        if (handle != nullptr && node != handle) {
-            link = &node->next;
-            continue;
-        }
-        *link = node->next;
-        if (node->callback != nullptr) module->DeleteIntrCallback(node->callback);
-        delete node;
-        if (handle != nullptr) break;
-    }
+    kiru::board::RemoveInputActive(lines.nodes, module, handle);
     m_inputNodes = lines.nodes;
 }
 

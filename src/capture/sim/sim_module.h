@@ -123,6 +123,14 @@ struct PulseRecord {
     double durationUs;
 };
 
+// A write of a board register (module parameter or board script), with the
+// time on the library clock: the edges of the board's outputs.
+struct RegisterWrite {
+    ULONG reg;
+    ULONG value;
+    std::int64_t timeUs;
+};
+
 struct IntrRegistration {
     std::uint64_t id;
     ULONG event;
@@ -182,6 +190,9 @@ public:
     // solution event; adds to `triggerCameras` the cameras wired to the
     // controller channels whose trigger input rose.
     void SetInputLocked(ULONG port, ULONG value, std::vector<ULONG>* triggerCameras);
+    // Under the mutex: remembers a board register write with its time (the
+    // oldest half is dropped when the record is full).
+    void RecordRegisterWriteLocked(ULONG reg, ULONG value);
     // Under the mutex: releases due decisions of a queue on the board clock.
     void EnqueueDecisionLocked(DecisionQueue& queue, ULONG decision, std::int64_t delayUs);
 
@@ -208,6 +219,7 @@ public:
     DecisionQueue boardDecisions;                  // the board's own queue (QbmAdvancedIO*)
     std::map<OrvPulseGenTag*, std::unique_ptr<PulseGen>> pulseGens;
     std::vector<PulseRecord> pulses;
+    std::vector<RegisterWrite> registerWrites;
     PlcState plc;
     std::vector<IntrRegistration> callbacks;
 

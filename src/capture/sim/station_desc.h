@@ -105,6 +105,10 @@ ULONG DefaultChannelCount(const std::string& moduleName);
 // that interrupt).
 InputEventMap DefaultInputEvents(const std::string& moduleName);
 
+// Adds the input edges of the appliance boards ("LXP", "HVQ", "QBM") to a
+// module kind's map.
+void AddBoardInputEvents(const std::string& moduleName, InputEventMap* map);
+
 // A module described by a section without keys: defaults of its kind.
 ModuleDesc DefaultModule(const std::string& name, ULONG index);
 

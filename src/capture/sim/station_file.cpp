@@ -47,6 +47,7 @@ InputEventMap DefaultInputEvents(const std::string& name) {
     } else if (name == "GIO") {
         solution(0xFC, 3);
     }
+    AddBoardInputEvents(name, &map);
     return map;
 }
 
