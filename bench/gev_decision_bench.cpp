@@ -3,24 +3,27 @@
 // the output on the hardware, as lateness against the time the output is
 // due, on the library clock.
 //
-// Three paths, one free-running camera in asynchronous mode each:
+// Three paths, one free-running camera in asynchronous mode each, a verdict
+// on every frame (frames are 10 ms apart, so outputs never overlap):
 // - "TRX" decision queue: line 0 is a queued fail line with a 2 ms offset;
-//   the word is due 2 ms after it was queued and is seen when the channel's
-//   queue has released it;
+//   the word is due 2 ms after it was queued ("DecisionReleased");
 // - "RCS" pulse generator: line 0 is a queued fail line with a 5 ms offset;
 //   the pulse is due at the frame's arrival + 5 ms - the exposure the camera
-//   was given, and is seen when the generator has fired;
+//   was given ("PulseFired");
 // - "QBM" board pulse: line 0 is an immediate fail line with a 2 ms offset
-//   and a 5 ms duration; board bit 11 is due 2 ms after the verdict and is
-//   seen set in register 36.
-// One verdict is outstanding at a time: frames that arrive while the last
-// output is still awaited get no verdict. The driving thread watches the
-// hardware without sleeping; a verdict whose output is not seen within
-// 200 ms counts as lost.
+//   and a 5 ms duration; board bit 11 is due 2 ms after the verdict
+//   ("BoardWrite" of register 36 that sets it).
+// The hardware stamps each output in the station trace with the time it
+// happened; the verdicts are matched to those stamps after the run, so the
+// measuring thread takes no CPU from the paths it measures.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <sstream>
+#include <mutex>
+#include <thread>
 #include <cstdio>
 #include <string>
 #include <utility>
@@ -39,6 +42,7 @@ constexpr ULONG kKeep = 0xFFFFFFFEu;
 constexpr int kDecisions = 1000;
 constexpr int kWarmUp = 20;
 constexpr double kLostAfterUs = 200000;
+constexpr double kEarlyUs = 1000;  // an output this much before its due time belongs to an earlier verdict
 
 enum class Path { Queue, Generator, Board };
 
@@ -62,47 +66,89 @@ struct Verdicts {
     Path path = Path::Queue;
     double exposureUs = 0;
     double offsetUs = 0;
-    std::atomic<bool> pending{false};
-    std::atomic<bool> stop{false};
-    std::atomic<double> dueUs{0};
-    std::atomic<int> given{0};
+    std::mutex mutex;
+    std::condition_variable done;
+    std::vector<double> due;  // when each verdict's output is due
+    bool stop = false;
 };
 
 int OnFrame(IFW_GRAB_BUF_DESC* desc, unsigned int, std::int64_t, void* context) {
     auto* v = static_cast<Verdicts*>(context);
-    if (v->stop.load() || v->pending.load()) return 0;
-    const double now = static_cast<double>(NowUs());
-    double due = now + v->offsetUs;
+    {
+        std::lock_guard<std::mutex> lock(v->mutex);
+        if (v->stop || v->due.size() >= static_cast<std::size_t>(kWarmUp + kDecisions)) return 0;
+    }
+    double due = static_cast<double>(NowUs()) + v->offsetUs;
     if (v->path == Path::Generator)
         due = v->grab->GetFrameTimestamp(static_cast<int>(desc->camera)) * 1000.0 + v->offsetUs - v->exposureUs;
-    v->dueUs.store(due);
-    v->pending.store(true);
     v->grab->SetFail(0);
     v->grab->EnqueueResult();
-    v->given.fetch_add(1);
+    std::lock_guard<std::mutex> lock(v->mutex);
+    v->due.push_back(due);
+    if (v->due.size() >= static_cast<std::size_t>(kWarmUp + kDecisions)) v->done.notify_all();
     return 0;
 }
 
-// Count of outputs the hardware has produced so far on the path.
-std::size_t Outputs(Path path, std::size_t boardEdges) {
-    switch (path) {
-    case Path::Queue: return Station::ReleasedDecisions("TRX", 0, 0).size();
-    case Path::Generator: return Station::Pulses("RCS", 0).size();
-    case Path::Board: return boardEdges;
+// Word `n` (from 0) of a trace line as a number.
+double WordOf(const std::string& line, int n) {
+    std::istringstream words(line);
+    std::string word;
+    for (int i = 0; i <= n; ++i) words >> word;
+    return std::stod(word);
+}
+
+// When the path's outputs happened, in order, from the station trace.
+std::vector<double> OutputTimes(Path path) {
+    std::vector<double> times;
+    bool bitWas = false;
+    for (const std::string& line : Station::Trace()) {
+        switch (path) {
+        case Path::Queue:
+            if (line.rfind("TRX:0/0 DecisionReleased ", 0) == 0) times.push_back(WordOf(line, 3));
+            break;
+        case Path::Generator:
+            if (line.rfind("RCS:0 PulseFired 0 ", 0) == 0) times.push_back(WordOf(line, 4));
+            break;
+        case Path::Board:
+            if (line.rfind("QBM:0 BoardWrite 36 ", 0) == 0) {
+                const auto value = static_cast<unsigned long>(WordOf(line, 3));
+                const bool bit = (value & (1u << 11)) != 0;
+                if (bit && !bitWas) times.push_back(WordOf(line, 4));
+                bitWas = bit;
+            }
+            break;
+        }
     }
-    return 0;
-}
-
-bool BoardBit() {
-    ULONG value = 0;
-    Station::GetModuleParam("QBM", 0, 36, &value);
-    return (value & (1u << 11)) != 0;
+    return times;
 }
 
 double Percentile(std::vector<double> v, double p) {
     if (v.empty()) return 0;
     std::sort(v.begin(), v.end());
     return v[std::min(v.size() - 1, static_cast<std::size_t>(p * (v.size() - 1) + 0.5))];
+}
+
+// Lateness of each measured verdict's output. Each path keeps the order of
+// its verdicts, so verdicts and outputs pair up in order; a verdict with no
+// output within kLostAfterUs of its due time is lost.
+void Match(const std::vector<double>& due, const std::vector<double>& outputs, Summary& out) {
+    std::vector<double> lateness;
+    std::size_t next = 0;
+    for (std::size_t i = 0; i < due.size(); ++i) {
+        while (next < outputs.size() && outputs[next] < due[i] - kEarlyUs) ++next;  // not this verdict's
+        const bool found = next < outputs.size() && outputs[next] < due[i] + kLostAfterUs;
+        if (i >= static_cast<std::size_t>(kWarmUp)) {
+            if (found)
+                lateness.push_back(outputs[next] - due[i]);
+            else
+                ++out.lost;
+        }
+        if (found) ++next;
+    }
+    out.decisions = lateness.size();
+    out.medianUs = Percentile(lateness, 0.5);
+    out.p99Us = Percentile(lateness, 0.99);
+    out.maxUs = lateness.empty() ? 0 : *std::max_element(lateness.begin(), lateness.end());
 }
 
 bool Measure(const Scenario& s, Summary& out, std::string& error) {
@@ -134,41 +180,26 @@ bool Measure(const Scenario& s, Summary& out, std::string& error) {
         ok = grab->Start();
     }
     if (!ok) error = gev->GetLastErrorMsg();
-    std::vector<double> lateness;
-    lateness.reserve(kDecisions);
-    std::size_t seen = 0, boardEdges = 0;
-    bool bitWas = false;
     const double start = NowMs();
-    while (ok && static_cast<int>(lateness.size()) + out.lost < kDecisions &&
-           NowMs() - start < 120000.0) {
-        if (s.path == Path::Board) {
-            const bool bit = BoardBit();
-            if (bit && !bitWas) ++boardEdges;
-            bitWas = bit;
-        }
-        const std::size_t outputs = Outputs(s.path, boardEdges);
-        const double now = static_cast<double>(NowUs());
-        if (!v.pending.load()) continue;
-        if (outputs > seen) {
-            seen = outputs;
-            if (v.given.load() > kWarmUp) lateness.push_back(now - v.dueUs.load());  // warm-up not measured
-            v.pending.store(false);
-        } else if (now - v.dueUs.load() > kLostAfterUs) {
-            ++out.lost;
-            v.pending.store(false);
-        }
+    if (ok) {
+        std::unique_lock<std::mutex> lock(v.mutex);
+        v.done.wait_for(lock, std::chrono::seconds(120),
+                        [&] { return v.due.size() >= static_cast<std::size_t>(kWarmUp + kDecisions); });
     }
-    v.stop.store(true);
-    grab->Stop();
     out.seconds = (NowMs() - start) / 1000.0;
+    // The last outputs are due within a few milliseconds.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    {
+        std::lock_guard<std::mutex> lock(v.mutex);
+        v.stop = true;
+    }
+    grab->Stop();
     grab->Destroy();
     KiruGrabDelete(grab);
+    const std::vector<double> outputs = OutputTimes(s.path);
     Station::Reset();
     if (!ok) return false;
-    out.decisions = lateness.size();
-    out.medianUs = Percentile(lateness, 0.5);
-    out.p99Us = Percentile(lateness, 0.99);
-    out.maxUs = lateness.empty() ? 0 : *std::max_element(lateness.begin(), lateness.end());
+    Match(v.due, outputs, out);
     return true;
 }
 

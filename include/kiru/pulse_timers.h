@@ -34,6 +34,7 @@ public:
     ULONG OffsetMicro() const;    // microseconds
     ULONG DurationMicro() const;  // microseconds
     ULONG Runs() const;           // times the body has run
+    long long StartMicro() const; // board clock (microseconds) when the body last started
 
     class Script;
 

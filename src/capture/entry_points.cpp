@@ -33,10 +33,8 @@ int QbmAdvancedIOStart(CICapMod* module) {
     if (!module) return 0;
     kiru::sim::SimModule& sim = *module->Sim();
     std::lock_guard<std::mutex> lock(sim.mutex);
-    sim.boardDecisions.started = true;
-    sim.boardDecisions.pending.clear();
-    ++sim.boardDecisions.generation;
     TraceLine(sim.Tag(), "QbmAdvancedIOStart").Commit();
+    sim.RestartDecisionsLocked(sim.boardDecisions, sim.Tag(), true);
     return 1;
 }
 
@@ -44,10 +42,8 @@ int QbmAdvancedIOStop(CICapMod* module) {
     if (!module) return 0;
     kiru::sim::SimModule& sim = *module->Sim();
     std::lock_guard<std::mutex> lock(sim.mutex);
-    sim.boardDecisions.started = false;
-    sim.boardDecisions.pending.clear();
-    ++sim.boardDecisions.generation;
     TraceLine(sim.Tag(), "QbmAdvancedIOStop").Commit();
+    sim.RestartDecisionsLocked(sim.boardDecisions, sim.Tag(), false);
     return 1;
 }
 
@@ -57,7 +53,7 @@ int QbmAdvancedIOEnqueueDecision(CICapMod* module, ULONG decision) {
     std::lock_guard<std::mutex> lock(sim.mutex);
     (TraceLine(sim.Tag(), "QbmAdvancedIOEnqueueDecision") << decision).Commit();
     const double delayMs = sim.channels.empty() ? 0.0 : sim.channels[0]->Value(kParamRejectorDelayMs, 0);
-    sim.EnqueueDecisionLocked(sim.boardDecisions, decision, static_cast<std::int64_t>(delayMs * 1000.0));
+    sim.EnqueueDecisionLocked(sim.boardDecisions, sim.Tag(), decision, static_cast<std::int64_t>(delayMs * 1000.0));
     return 1;
 }
 

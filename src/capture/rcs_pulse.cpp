@@ -68,6 +68,7 @@ int CRCS::SetPulseGenTime(HPULSEGEN unit, double timeUs, ULONG flags) {
         if (!g) return;
         const double durationUs = g->timeRef == 1 ? g->duration / 1000.0 : static_cast<double>(g->duration);
         sim->pulses.push_back({g->line, g->level, start, durationUs});
+        (TraceLine(sim->Tag(), "PulseFired") << g->line << g->level << kiru::sim::NowUs() << durationUs).Commit();
     });
     return 1;
 }

@@ -135,6 +135,8 @@ void CVixn::WriteReg(ULONG reg, const CVixnEle& value, ULONG module) {
     m_board->params[reg] = v;
     m_board->RecordRegisterWriteLocked(reg, v);
     (kiru::sim::TraceLine(m_board->Tag(), "VixnWriteReg") << reg << v).Commit();
+    // When the write happened on the board's clock, for checks of output timing.
+    (kiru::sim::TraceLine(m_board->Tag(), "BoardWrite") << reg << v << kiru::sim::NowUs()).Commit();
 }
 
 CVixnEle CVixn::ReadTimeMicro() { return CVixnEle(kiru::sim::NowUs()); }

@@ -86,6 +86,7 @@ ULONG CVixnPulseTimer::Level() const { return static_cast<ULONG>(m_script->m_lev
 ULONG CVixnPulseTimer::OffsetMicro() const { return static_cast<ULONG>(m_script->m_offset.Value()); }
 ULONG CVixnPulseTimer::DurationMicro() const { return static_cast<ULONG>(m_script->m_duration.Value()); }
 ULONG CVixnPulseTimer::Runs() const { return static_cast<ULONG>(m_script->m_runs.Value()); }
+long long CVixnPulseTimer::StartMicro() const { return m_script->m_start.Value(); }
 
 // ---- QB2 --------------------------------------------------------------------------
 

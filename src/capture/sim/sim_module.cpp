@@ -7,6 +7,7 @@
 #include "capture/sim/sim_clock.h"
 #include "capture/sim/sim_grab.h"
 #include "capture/sim/station_state.h"
+#include "capture/sim/trace.h"
 #include "platform/kernel.h"
 
 namespace kiru::sim {
@@ -297,21 +298,32 @@ void SimModule::SetInputLocked(ULONG port, ULONG value, std::vector<ULONG>* trig
         FireEventLocked(inputEvents.solutionEvent);
 }
 
-void SimModule::EnqueueDecisionLocked(DecisionQueue& queue, ULONG decision, std::int64_t delayUs) {
+void SimModule::EnqueueDecisionLocked(DecisionQueue& queue, const std::string& tag, ULONG decision,
+                                      std::int64_t delayUs) {
     if (!queue.started) {
-        ++queue.dropped;
+        (TraceLine(tag, "DecisionDropped") << decision << NowUs()).Commit();
         return;
     }
     queue.pending.push_back(decision);
     const std::uint64_t generation = queue.generation;
     DecisionQueue* q = &queue;
-    clock.Post(0, NowUs() + std::max<std::int64_t>(delayUs, 0), [this, q, generation] {
+    clock.Post(0, NowUs() + std::max<std::int64_t>(delayUs, 0), [this, q, tag, generation] {
         std::lock_guard<std::mutex> lock(mutex);
         // A stop or restart of the queue discards what was pending.
         if (q->generation != generation || q->pending.empty()) return;
-        q->released.push_back(q->pending.front());
+        const ULONG word = q->pending.front();
+        q->released.push_back(word);
         q->pending.pop_front();
+        (TraceLine(tag, "DecisionReleased") << word << NowUs()).Commit();
     });
+}
+
+void SimModule::RestartDecisionsLocked(DecisionQueue& queue, const std::string& tag, bool started) {
+    const std::int64_t now = NowUs();
+    for (ULONG word : queue.pending) (TraceLine(tag, "DecisionDropped") << word << now).Commit();
+    queue.pending.clear();
+    queue.started = started;
+    ++queue.generation;
 }
 
 bool IsTriggerController(const std::string& moduleName) {

@@ -33,11 +33,9 @@ struct DecisionQueue {
     bool started = false;
     std::deque<ULONG> pending;
     std::vector<ULONG> released;
-    ULONG dropped = 0;  // queued while the queue was stopped
     std::uint64_t generation = 0;
     ULONG windowStart = 0;
     ULONG windowWidth = 0;
-    ULONG validations = 0;
 };
 
 // A device-side interrupt object: an event signalled each time its event fires.
@@ -193,8 +191,13 @@ public:
     // Under the mutex: remembers a board register write with its time (the
     // oldest half is dropped when the record is full).
     void RecordRegisterWriteLocked(ULONG reg, ULONG value);
-    // Under the mutex: releases due decisions of a queue on the board clock.
-    void EnqueueDecisionLocked(DecisionQueue& queue, ULONG decision, std::int64_t delayUs);
+    // Under the mutex: queues a decision, released on the board clock delayUs
+    // later ("DecisionReleased" in the trace); dropped at once when the queue
+    // is stopped ("DecisionDropped").
+    void EnqueueDecisionLocked(DecisionQueue& queue, const std::string& tag, ULONG decision, std::int64_t delayUs);
+    // Under the mutex: starts or stops a queue; either way the decisions still
+    // pending are dropped.
+    void RestartDecisionsLocked(DecisionQueue& queue, const std::string& tag, bool started);
 
     std::mutex mutex;
     const std::string name;

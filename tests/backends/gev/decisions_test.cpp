@@ -1,6 +1,7 @@
 // GigE decisions: the general I/O pattern, result words per mode, the ninth
 // overlapping board pulse, and operations refused before initialization.
 #include "backends/gev/gev_fixture.h"
+#include "capture/sim/sim_clock.h"
 
 namespace kiru_test {
 namespace {
@@ -85,10 +86,45 @@ TEST_F(DecisionTest, RcsPulseTimedFromTheFrame) {
     EXPECT_TRUE(WaitUntil([&] { return !(pulses = Station::Pulses("RCS", 0)).empty(); }));
     gev->Stop();
     ASSERT_EQ(pulses.size(), 1u);
+    const auto fired = Numbers("RCS:0 PulseFired 1 1 ");  // time fired, duration
+    ASSERT_EQ(fired.size(), 1u);
+    EXPECT_GE(fired[0][0], due);
+    EXPECT_EQ(fired[0][1], 700);
     EXPECT_EQ(pulses[0].line, 1u);
     EXPECT_EQ(pulses[0].level, 1u);
     EXPECT_EQ(pulses[0].startUs, due);
     EXPECT_EQ(pulses[0].durationUs, 700.0);
+}
+
+// A TRX channel releases each word its offset after it was queued, on the
+// controller's clock; a restart of the queue (dummy decisions) drops what is
+// still pending.
+TEST_F(DecisionTest, ControllerQueueReleasesAfterTheOffsetAndRestartDrops) {
+    DecisionGev* gev = OpenDecisions(Camera(0) + "[TRX]\n");
+    IFW_GPO_CONFIG fail{1, 3000, 1000, IFW_GPO_DRIVER_FAIL_QUEUED, 0};
+    gev->SetGPOConfig(0, &fail);
+    gev->SetDummyDecisionFIFO(0, 0);
+    Station::ClearTrace();
+    const auto queued = static_cast<long long>(kiru::sim::NowUs());
+    ASSERT_EQ(gev->SetFail(0), 1);
+    gev->Send();
+    ASSERT_TRUE(WaitUntil([&] { return !Numbers("TRX:0/0 DecisionReleased ").empty(); }));
+    const auto released = Numbers("TRX:0/0 DecisionReleased ");
+    ASSERT_EQ(released.size(), 1u);
+    EXPECT_EQ(released[0][0], 1);
+    EXPECT_GE(released[0][1], queued + 3000);
+    // Channel 1 got the empty word on its own queue.
+    EXPECT_TRUE(WaitUntil([&] { return !Numbers("TRX:0/1 DecisionReleased 0 ").empty(); }));
+
+    fail.Offset = 5000000;  // the next word waits long enough to be dropped
+    gev->SetGPOConfig(0, &fail);
+    gev->SetFail(0);
+    gev->Send();
+    gev->SetDummyDecisionFIFO(0, 0);
+    const auto dropped = Numbers("TRX:0/0 DecisionDropped ");
+    ASSERT_EQ(dropped.size(), 1u);
+    EXPECT_EQ(dropped[0][0], 1);
+    EXPECT_EQ(Station::PendingDecisions("TRX", 0, 0).size(), 0u);
 }
 
 TEST_F(DecisionTest, FailOnGeneralIoWritesThePattern) {

@@ -13,6 +13,7 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -133,6 +134,17 @@ protected:
             ++at;
         }
         return true;
+    }
+    // The numbers after `prefix` on each trace line that starts with it.
+    static std::vector<std::vector<long long>> Numbers(const std::string& prefix) {
+        std::vector<std::vector<long long>> out;
+        for (const std::string& line : Station::Trace()) {
+            if (line.rfind(prefix, 0) != 0) continue;
+            std::istringstream rest(line.substr(prefix.size()));
+            out.emplace_back();
+            for (long long n = 0; rest >> n;) out.back().push_back(n);
+        }
+        return out;
     }
 
     std::unique_ptr<ProbeGev> grab;
