@@ -26,11 +26,13 @@
 #include <random>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <kiru/kiru.h>
 
 #include "latency_stats.h"
+#include "lateness_stats.h"
 #include "platform/clock.h"
 #include "platform/kernel.h"
 
@@ -88,42 +90,6 @@ struct Summary {
     LatencyStats lateness;
     int lost = 0;
     int realTimeThreads = -1;
-};
-
-// Threads of this process running with a real-time policy (the scheduler
-// thread asks for one; the system may refuse).
-int RealTimeThreads() {
-    int count = 0;
-    if (DIR* dir = ::opendir("/proc/self/task")) {
-        while (dirent* entry = ::readdir(dir)) {
-            const int tid = std::atoi(entry->d_name);
-            if (tid <= 0) continue;
-            const int policy = ::sched_getscheduler(tid);
-            if (policy == SCHED_FIFO || policy == SCHED_RR) ++count;
-        }
-        ::closedir(dir);
-    }
-    return count;
-}
-
-// Threads spinning on the processors for as long as the object lives.
-class BusyThreads {
-public:
-    explicit BusyThreads(int count) {
-        for (int i = 0; i < count; ++i)
-            threads_.emplace_back([this] {
-                volatile unsigned long sink = 0;
-                while (spin_.load(std::memory_order_relaxed)) sink = sink + 1;
-            });
-    }
-    ~BusyThreads() {
-        spin_ = false;
-        for (std::thread& t : threads_) t.join();
-    }
-
-private:
-    std::atomic<bool> spin_{true};
-    std::vector<std::thread> threads_;
 };
 
 // Runs the pulses; returns the lateness of every edge in microseconds.

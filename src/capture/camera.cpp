@@ -5,6 +5,7 @@
 #include <cstring>
 #include <strings.h>
 
+#include "capture/aravis/device.h"
 #include "capture/sim/sim_grab.h"
 #include "capture/sim/sim_module.h"
 #include "capture/sim/trace.h"
@@ -22,11 +23,13 @@ bool AffectsTiming(ULONG number) { return number == 9 || number == 10 || number 
 
 }  // namespace
 
-CICamera::CICamera(std::shared_ptr<kiru::sim::SimModule> sim, ULONG channel)
-    : m_sim(std::move(sim)), m_channel(channel), m_state(m_sim->channels[channel].get()) {}
+CICamera::CICamera(std::shared_ptr<kiru::sim::SimModule> sim, ULONG channel,
+                   std::shared_ptr<kiru::gev::Device> device)
+    : m_sim(std::move(sim)), m_channel(channel), m_state(m_sim->channels[channel].get()), m_device(std::move(device)) {}
 
 int CICamera::GetAttr(ORV_CAM_ATTR* attr, int) {
     if (!attr) return 0;
+    if (m_device) return m_device->GetAttr(attr);
     std::lock_guard<std::mutex> lock(m_sim->mutex);
     if (!m_state->reachable) return 0;
     *attr = m_state->Attributes();
@@ -34,6 +37,12 @@ int CICamera::GetAttr(ORV_CAM_ATTR* attr, int) {
 }
 
 int CICamera::GetAcqParam(ULONG number, double* value, ULONG index) {
+    if (m_device) {
+        double v = 0.0;
+        const int found = m_device->GetParam(number, index, &v);
+        if (value) *value = v;
+        return found;
+    }
     std::lock_guard<std::mutex> lock(m_sim->mutex);
     double v = 0.0;
     bool found = false;
@@ -51,6 +60,7 @@ int CICamera::GetAcqParam(ULONG number, double* value, ULONG index) {
 }
 
 int CICamera::SetAcqParam(ULONG number, double value, ULONG index) {
+    if (m_device) return m_device->SetParam(number, index, value);
     std::vector<ULONG> triggered;  // cameras a controller's soft trigger reaches, once unlocked
     int result;
     {
@@ -90,6 +100,7 @@ int CICamera::SetAcqParamLocked(ULONG number, double value, ULONG index, std::ve
 
 int CICamera::GetParamCaps(ULONG number, ORV_PARAM_CAPS* caps) {
     if (!caps) return 0;
+    if (m_device) return m_device->GetCaps(number, caps);
     std::lock_guard<std::mutex> lock(m_sim->mutex);
     std::memset(caps, 0, sizeof *caps);
     if (!m_state->reachable) return 0;
@@ -105,22 +116,26 @@ int CICamera::GetParamCaps(ULONG number, ORV_PARAM_CAPS* caps) {
 }
 
 int CICamera::IsParamSupported(ULONG number) {
+    if (m_device) return m_device->Supported(number) ? 1 : 0;
     std::lock_guard<std::mutex> lock(m_sim->mutex);
     return m_state->Supported(number) ? 1 : 0;
 }
 
 double CICamera::CheckParamValue(ULONG number, double value) {
+    if (m_device) return m_device->CheckValue(number, value);
     std::lock_guard<std::mutex> lock(m_sim->mutex);
     return m_state->Limit(number, value);
 }
 
 double CICamera::GetStoredVal(ULONG number, ULONG index) {
+    if (m_device) return m_device->GetStored(number, index);
     std::lock_guard<std::mutex> lock(m_sim->mutex);
     if (m_state->texts.count(number)) return m_state->TextAddress(number);
     return m_state->Value(number, index);
 }
 
 int CICamera::SetStoredVal(ULONG number, double value, ULONG index) {
+    if (m_device) return m_device->SetStored(number, index, value);
     std::lock_guard<std::mutex> lock(m_sim->mutex);
     SimChannel& c = *m_state;
     if (c.texts.count(number)) return 0;
@@ -131,6 +146,7 @@ int CICamera::SetStoredVal(ULONG number, double value, ULONG index) {
 }
 
 ULONG CICamera::ReadReg(ULONG address) {
+    if (m_device) return m_device->ReadReg(address);
     std::lock_guard<std::mutex> lock(m_sim->mutex);
     if (!m_state->reachable) return 0;
     auto it = m_state->regs.find(address);
@@ -139,6 +155,7 @@ ULONG CICamera::ReadReg(ULONG address) {
 }
 
 int CICamera::WriteReg(ULONG address, ULONG value) {
+    if (m_device) return m_device->WriteReg(address, value);
     std::lock_guard<std::mutex> lock(m_sim->mutex);
     SimChannel& c = *m_state;
     if (!c.reachable) return 0;
@@ -158,6 +175,7 @@ int CICamera::WriteReg(ULONG address, ULONG value) {
 
 int CICamera::WriteTable(ULONG kind, ULONG first, ULONG count, const void* data, ULONG flags) {
     if (!data || count == 0) return 0;
+    if (m_device) return 0;  // tables of a real camera are its own features
     std::lock_guard<std::mutex> lock(m_sim->mutex);
     SimChannel& c = *m_state;
     if (!c.reachable) return 0;
@@ -178,6 +196,7 @@ int CICamera::WriteTable(ULONG kind, ULONG first, ULONG count, const void* data,
 
 int CICamera::LinearTable(ULONG kind, ULONG flags) {
     if (kind != 0) return 0;
+    if (m_device) return 0;  // tables of a real camera are its own features
     std::lock_guard<std::mutex> lock(m_sim->mutex);
     if (!m_state->reachable) return 0;
     for (int i = 0; i < 256; ++i) m_state->lut[i] = static_cast<unsigned char>(i);
@@ -187,6 +206,7 @@ int CICamera::LinearTable(ULONG kind, ULONG flags) {
 
 int CICamera::InverseTable(ULONG kind, ULONG flags) {
     if (kind != 0) return 0;
+    if (m_device) return 0;  // tables of a real camera are its own features
     std::lock_guard<std::mutex> lock(m_sim->mutex);
     if (!m_state->reachable) return 0;
     for (int i = 0; i < 256; ++i) m_state->lut[i] = static_cast<unsigned char>(255 - i);
@@ -196,6 +216,7 @@ int CICamera::InverseTable(ULONG kind, ULONG flags) {
 
 int CICamera::WriteLutEntry(ULONG kind, ULONG index, ULONG value, ULONG flags) {
     if (kind != 0 || index > 255) return 0;
+    if (m_device) return 0;  // tables of a real camera are its own features
     std::lock_guard<std::mutex> lock(m_sim->mutex);
     if (!m_state->reachable) return 0;
     m_state->lut[index] = static_cast<unsigned char>(value > 255 ? 255 : value);
@@ -246,6 +267,7 @@ int CICamera::GetPortInfo(ORV_PORT_INFO* info, ULONG) {
 
 int CICamera::SetAoi(WORD x, WORD y, WORD width, WORD height) {
     if (width == 0 || height == 0) return 0;
+    if (m_device) return m_device->SetAoi(x, y, width, height);
     std::lock_guard<std::mutex> lock(m_sim->mutex);
     SimChannel& c = *m_state;
     if (!c.reachable) return 0;

@@ -16,6 +16,9 @@ namespace kiru::sim {
 class SimModule;
 struct SimChannel;
 }
+namespace kiru::gev {
+class Device;
+}
 
 class CInterrupt;
 
@@ -75,7 +78,8 @@ public:
     kiru::sim::SimModule* Module() const { return m_sim.get(); }
 
 protected:
-    CICamera(std::shared_ptr<kiru::sim::SimModule> sim, ULONG channel);
+    CICamera(std::shared_ptr<kiru::sim::SimModule> sim, ULONG channel,
+             std::shared_ptr<kiru::gev::Device> device = nullptr);
     // Cameras belong to their module, which deletes them.
     ~CICamera() override;
     friend class CICapMod;
@@ -83,6 +87,7 @@ protected:
     std::shared_ptr<kiru::sim::SimModule> m_sim;
     ULONG m_channel;
     kiru::sim::SimChannel* m_state;
+    std::shared_ptr<kiru::gev::Device> m_device;  // a real camera answers instead of m_state
 
 private:
     // SetAcqParam under the module mutex; the cameras a controller channel's

@@ -2,6 +2,7 @@
 // statistics, and per-frame interrupt objects.
 #include <algorithm>
 
+#include "capture/aravis/device.h"
 #include "capture/camera.h"
 #include "capture/interrupt.h"
 #include "capture/sim/sim_grab.h"
@@ -14,6 +15,10 @@ using kiru::sim::TraceLine;
 
 CICamera::~CICamera() {
     // Grabs started through this object end with it.
+    if (m_device) {
+        for (HGRAB grab : m_grabs) m_device->GrabStop(grab);
+        return;
+    }
     std::vector<HGRAB> grabs;
     {
         std::lock_guard<std::mutex> lock(m_sim->mutex);
@@ -27,6 +32,14 @@ HGRAB CICamera::Grab(ULONG flags, void** buffers, ULONG count, LONG mode, ULONG,
     if (!buffers || count == 0 || count > 4096) return nullptr;
     std::vector<void*> list(buffers, buffers + count);
     if (std::find(list.begin(), list.end(), nullptr) != list.end()) return nullptr;
+    if (m_device) {
+        HGRAB grab = m_device->Grab(flags, buffers, count);
+        if (grab) {
+            std::lock_guard<std::mutex> lock(m_sim->mutex);
+            m_grabs.push_back(grab);
+        }
+        return grab;
+    }
     std::lock_guard<std::mutex> lock(m_sim->mutex);
     if (!m_state->reachable || !m_state->CanGrab()) return nullptr;
     auto grab = std::make_shared<SimGrab>(m_sim.get(), m_state, flags, std::move(list));
@@ -40,6 +53,7 @@ HGRAB CICamera::Grab(ULONG flags, void** buffers, ULONG count, LONG mode, ULONG,
 
 int CICamera::GrabWaitFrame(HGRAB handle, void** address, LONG, ULONG timeoutMs, ULONG lockFrame, ULONG* count,
                             void*, GRAB_EXT_ATTR* ext) {
+    if (m_device) return m_device->GrabWaitFrame(handle, address, timeoutMs, lockFrame != 0, count, ext);
     std::shared_ptr<SimGrab> grab;  // outlives the lock: it may be the last reference
     std::unique_lock<std::mutex> lock(m_sim->mutex);
     grab = m_sim->FindGrab(handle);
@@ -48,6 +62,7 @@ int CICamera::GrabWaitFrame(HGRAB handle, void** address, LONG, ULONG timeoutMs,
 }
 
 int CICamera::GrabRelease(HGRAB handle, int index) {
+    if (m_device) return m_device->GrabRelease(handle, index);
     std::lock_guard<std::mutex> lock(m_sim->mutex);
     std::shared_ptr<SimGrab> grab = m_sim->FindGrab(handle);
     if (!grab || grab->Channel() != m_state) return 0;
@@ -55,6 +70,13 @@ int CICamera::GrabRelease(HGRAB handle, int index) {
 }
 
 int CICamera::GrabStop(HGRAB handle) {
+    if (m_device) {
+        const int stopped = m_device->GrabStop(handle);
+        std::lock_guard<std::mutex> lock(m_sim->mutex);
+        if (handle) m_grabs.erase(std::remove(m_grabs.begin(), m_grabs.end(), handle), m_grabs.end());
+        else m_grabs.clear();
+        return stopped;
+    }
     std::vector<std::shared_ptr<SimGrab>> stopping;
     {
         std::lock_guard<std::mutex> lock(m_sim->mutex);
@@ -75,6 +97,10 @@ int CICamera::GrabStop(HGRAB handle) {
 CInterrupt* CICamera::CreateInterruptObject(ULONG event, ULONG) {
     HANDLE handle = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     if (!handle) return nullptr;
+    if (m_device) {
+        if (event == ORV_EVENT_FRAME) m_device->AddFrameEvent(handle);
+        return new CInterrupt(m_sim, m_channel, event, handle, m_device);
+    }
     {
         std::lock_guard<std::mutex> lock(m_sim->mutex);
         m_state->interrupts.push_back({event, handle});

@@ -10,6 +10,9 @@
 namespace kiru::sim {
 class SimModule;
 }
+namespace kiru::gev {
+class Device;
+}
 
 // An auto-reset event signalled each time the camera raises its event
 // (event 11: a frame has arrived). Deleting the object unregisters it.
@@ -21,13 +24,15 @@ public:
 
 private:
     friend class CICamera;
-    CInterrupt(std::shared_ptr<kiru::sim::SimModule> sim, ULONG channel, ULONG event, HANDLE handle);
+    CInterrupt(std::shared_ptr<kiru::sim::SimModule> sim, ULONG channel, ULONG event, HANDLE handle,
+               std::shared_ptr<kiru::gev::Device> device = nullptr);
     CInterrupt(const CInterrupt&) = delete;
     CInterrupt& operator=(const CInterrupt&) = delete;
     std::shared_ptr<kiru::sim::SimModule> m_sim;
     ULONG m_channel;
     ULONG m_eventNumber;
     HANDLE m_event;
+    std::shared_ptr<kiru::gev::Device> m_device;  // a real camera signals the event
 };
 
 // A registered interrupt callback (CModule::CreateIntrCallback). Deleted

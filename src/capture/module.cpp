@@ -4,6 +4,7 @@
 #include <cstring>
 #include <strings.h>
 
+#include "capture/aravis/device.h"
 #include "capture/camera.h"
 #include "capture/interrupt.h"
 #include "capture/sim/sim_grab.h"
@@ -16,7 +17,10 @@ using kiru::sim::TraceLine;
 
 // ---- CModule -----------------------------------------------------------
 
-CModule::CModule(std::shared_ptr<SimModule> sim) : m_sim(std::move(sim)) { ++m_sim->openObjects; }
+CModule::CModule(std::shared_ptr<SimModule> sim, std::shared_ptr<kiru::gev::Device> device)
+    : m_sim(std::move(sim)), m_device(std::move(device)) {
+    ++m_sim->openObjects;
+}
 
 CModule::~CModule() {
     while (!m_callbacks.empty()) DeleteIntrCallback(m_callbacks.back());
@@ -59,14 +63,16 @@ int CModule::DeleteIntrCallback(CIntrCallback* callback) {
 
 // ---- CICapMod ----------------------------------------------------------
 
-CICapMod::CICapMod(std::shared_ptr<SimModule> sim) : CModule(std::move(sim)) {
-    const std::size_t count = m_sim->channels.size();
+CICapMod::CICapMod(std::shared_ptr<SimModule> sim, std::shared_ptr<kiru::gev::Device> device)
+    : CModule(std::move(sim), std::move(device)) {
+    // A real camera is the module's one camera.
+    const std::size_t count = m_device ? 1 : m_sim->channels.size();
     for (std::size_t i = 0; i < count; ++i) {
         const ULONG channel = static_cast<ULONG>(i);
         CICamera* camera;
         if (m_sim->name == "TRX") camera = new CTRXCam(m_sim, channel);
         else if (m_sim->name == "USB") camera = new CUSBCam(m_sim, channel);
-        else camera = new CICamera(m_sim, channel);
+        else camera = new CICamera(m_sim, channel, m_device);
         m_cameras.emplace_back(camera);
     }
 }
@@ -92,12 +98,14 @@ int CICapMod::QueryModuleInfo(ULONG item, ULONG* value) {
 }
 
 ULONG CICapMod::GetModuleParam(ULONG number) {
+    if (m_device) return m_device->ReadReg(number);  // a camera's registers
     std::lock_guard<std::mutex> lock(m_sim->mutex);
     auto it = m_sim->params.find(number);
     return it == m_sim->params.end() ? 0 : it->second;
 }
 
 int CICapMod::SetModuleParam(ULONG number, ULONG value) {
+    if (m_device) return m_device->WriteReg(number, value);
     std::lock_guard<std::mutex> lock(m_sim->mutex);
     m_sim->params[number] = value;
     m_sim->RecordRegisterWriteLocked(number, value);
@@ -176,6 +184,7 @@ int CICapMod::AttachCamera(CICamera* camera) {
 
 int CICapMod::GetGrabStats(HGRAB grab, ORV_GRAB_STATS* stats) {
     if (!stats || !grab) return 0;
+    if (kiru::gev::GrabStats(grab, stats)) return 1;
     {
         std::lock_guard<std::mutex> lock(m_sim->mutex);
         if (std::shared_ptr<kiru::sim::SimGrab> g = m_sim->FindGrab(grab)) {

@@ -17,6 +17,9 @@
 namespace kiru::sim {
 class SimModule;
 }
+namespace kiru::gev {
+class Device;
+}
 
 class CICamera;
 class CIntrCallback;
@@ -41,8 +44,9 @@ public:
     const std::shared_ptr<kiru::sim::SimModule>& Sim() const { return m_sim; }
 
 protected:
-    explicit CModule(std::shared_ptr<kiru::sim::SimModule> sim);
+    CModule(std::shared_ptr<kiru::sim::SimModule> sim, std::shared_ptr<kiru::gev::Device> device);
     std::shared_ptr<kiru::sim::SimModule> m_sim;
+    std::shared_ptr<kiru::gev::Device> m_device;  // a real camera serves this "GEV" module
 
 private:
     CModule(const CModule&) = delete;
@@ -96,7 +100,7 @@ public:
     const char* ConfigFile() const;
 
 protected:
-    explicit CICapMod(std::shared_ptr<kiru::sim::SimModule> sim);
+    explicit CICapMod(std::shared_ptr<kiru::sim::SimModule> sim, std::shared_ptr<kiru::gev::Device> device = nullptr);
     friend CICapMod* OrxCreateCaptureModule(const char* name, ULONG index, const char* configFile);
 
 private:

@@ -7,8 +7,10 @@
 #include <netinet/in.h>
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
+#include "capture/aravis/device.h"
 #include "capture/gige.h"
 #include "capture/rcs.h"
 #include "capture/sim/numbers.h"
@@ -22,7 +24,21 @@ const ULONG kOrvVersionResolution[8] = {2264, 904, 512, 271608, 271712, 1058056,
 CICapMod* OrxCreateCaptureModule(const char* name, ULONG index, const char* configFile) {
     if (!name) return nullptr;
     kiru::sim::ReleaseParkedModules();
-    std::shared_ptr<kiru::sim::SimModule> sim = StationState::Get().Find(name, index);
+    std::shared_ptr<kiru::sim::SimModule> sim;
+    if (std::strcmp(name, "GEV") == 0) {
+        std::shared_ptr<kiru::gev::Device> device;
+        switch (kiru::gev::BindSlot(index, &sim, &device)) {
+            case kiru::gev::Binding::Absent: return nullptr;
+            case kiru::gev::Binding::Real: {
+                CICapMod* module = new CGige(sim, device);
+                module->m_configFile = configFile ? configFile : "";
+                return module;
+            }
+            case kiru::gev::Binding::Simulated: break;
+        }
+    } else {
+        sim = StationState::Get().Find(name, index);
+    }
     if (!sim) return nullptr;
     {
         std::lock_guard<std::mutex> lock(sim->mutex);

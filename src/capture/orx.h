@@ -10,7 +10,8 @@ class CICapMod;
 // Opens module `name` at `index` of the station; configFile (a module
 // configuration file, may be null) is remembered. Null when the station has
 // no such module, or when it is a GigE camera that does not answer. "GEV"
-// gives a CGige, "RCS" a CRCS, every other name a CICapMod.
+// gives a CGige, "RCS" a CRCS, every other name a CICapMod. A "GEV" slot
+// bound to a real GigE Vision camera (docs/gige.md) opens that camera.
 CICapMod* OrxCreateCaptureModule(const char* name, ULONG index, const char* configFile);
 
 // Sets the library's console handler (null: none). Returns 1.

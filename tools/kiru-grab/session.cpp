@@ -317,6 +317,11 @@ int RunSession(const GrabOptions& o) {
     if (!folder.empty()) std::printf("images: %s\n", folder.c_str());
     std::printf("mode: %s\n", o.async ? "asynchronous" : "synchronous");
     std::printf("cameras: %d\n", tally.cameras);
+    // The cameras' own names (model and serial of a GigE camera).
+    for (int c = 0; c < tally.cameras && c < 8; ++c) {
+        char desc[260] = "";
+        if (grab->GetCameraDesc(c, desc) && desc[0] != '\0') std::printf("camera %d description: %s\n", c, desc);
+    }
     std::printf("frames delivered: %u\n", tally.delivered);
     std::printf("frames trashed: %u\n", tally.trashed);
     // The library's own account of every frame, per camera.

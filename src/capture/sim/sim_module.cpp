@@ -190,7 +190,7 @@ void SimChannel::SignalInterrupts(ULONG event) {
 
 // ---- SimModule ---------------------------------------------------------
 
-SimModule::SimModule(const ModuleDesc& desc) : name(desc.name), index(desc.index) {
+SimModule::SimModule(const ModuleDesc& desc) : name(desc.name), index(desc.index), deviceId(desc.device) {
     moduleInfo = desc.moduleInfo;
     info = desc.info;
     params = desc.moduleParams;

@@ -22,6 +22,10 @@
 #include "capture/sim/station_desc.h"
 #include "capture/sim/worker.h"
 
+namespace kiru::gev {
+class Device;
+}
+
 namespace kiru::sim {
 
 class SimGrab;
@@ -202,6 +206,10 @@ public:
     std::mutex mutex;
     const std::string name;
     const ULONG index;
+    // A "GEV" slot served by a real camera: its id, and the camera while a
+    // module object holds it open (under the mutex).
+    const std::string deviceId;
+    std::weak_ptr<kiru::gev::Device> device;
     ULONG moduleInfo = 0;
     std::map<ULONG, ULONG> info;
     std::map<ULONG, ULONG> params;  // register file: module parameters and board-script registers

@@ -83,6 +83,7 @@ struct ModuleDesc {
     ULONG index = 0;
     int line = 0;  // line of the section header
     ULONG moduleInfo = 0;
+    std::string device;  // "GEV" only: the real GigE Vision camera serving this slot
     std::map<ULONG, ULONG> info;          // QueryModuleInfo items
     std::map<ULONG, ULONG> moduleParams;  // module register file
     std::map<ULONG, ULONG> inputs;        // input ports

@@ -187,6 +187,15 @@ private:
         ModuleDesc& m = *m_module;
         ULONG n = 0, v = 0;
         if (k == "moduleinfo") return ParseULong(value, &m.moduleInfo) || BadValue(value);
+        if (k == "device") {
+            // A real camera (device id or address) serves the slot.
+            if (m.name != "GEV") return Fail("Device is a key of GEV sections only");
+            if (value.empty()) return BadValue(value);
+            m.device = value;
+            // The camera answers for itself: no simulated identity.
+            for (ChannelDesc& c : m.channels) c.texts.clear();
+            return true;
+        }
         if (k == "channels") {
             if (!ParseULong(value, &v) || v > 64) return BadValue(value);
             m_explicitChannels = static_cast<int>(v);

@@ -17,14 +17,7 @@ protected:
     CIGrabQB2 grab;
 };
 
-TEST_F(Qb2Test, FactoryAndBringUp) {
-    Load("[ABC]\n[QBM]\n[LXP]\n");
-    char keyword[8] = "";
-    IXGrab* chosen = KiruGrabInstantiate(keyword);
-    ASSERT_NE(chosen, nullptr);
-    EXPECT_EQ(chosen->GetGrabType(), IGRAB_QB2);
-    KiruGrabDelete(chosen);
-
+TEST_F(Qb2Test, BringUp) {
     Open("Param.83 = 50\nCaps.8 = 2 250000\nParam.16410 = 4.5\nParam.11 = 1\n");
     EXPECT_EQ(Param("QBM", 83), 200.0);  // raised to the board's minimum debounce
     EXPECT_EQ(Param("QBM", 16403), 1500.0);
