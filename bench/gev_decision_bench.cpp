@@ -4,7 +4,8 @@
 // due, on the library clock.
 //
 // Three paths, one free-running camera in asynchronous mode each, a verdict
-// on every frame (frames are 10 ms apart, so outputs never overlap):
+// on every frame that comes at least 12 ms after the last verdict (so that
+// the outputs of two verdicts never overlap):
 // - "TRX" decision queue: line 0 is a queued fail line with a 2 ms offset;
 //   the word is due 2 ms after it was queued ("DecisionReleased");
 // - "RCS" pulse generator: line 0 is a queued fail line with a 5 ms offset;
@@ -15,7 +16,10 @@
 //   ("BoardWrite" of register 36 that sets it).
 // The hardware stamps each output in the station trace with the time it
 // happened; the verdicts are matched to those stamps after the run, so the
-// measuring thread takes no CPU from the paths it measures.
+// measuring thread takes no CPU from the paths it measures. A verdict's
+// output comes after its due time and before the next verdict is given (no
+// output can come before the verdict that asks for it); a verdict with none
+// there is lost.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -42,6 +46,7 @@ constexpr ULONG kKeep = 0xFFFFFFFEu;
 constexpr int kDecisions = 1000;
 constexpr int kWarmUp = 20;
 constexpr double kLostAfterUs = 200000;
+constexpr double kSpacingUs = 12000;  // between verdicts
 constexpr double kEarlyUs = 1000;  // an output this much before its due time belongs to an earlier verdict
 
 enum class Path { Queue, Generator, Board };
@@ -68,7 +73,8 @@ struct Verdicts {
     double offsetUs = 0;
     std::mutex mutex;
     std::condition_variable done;
-    std::vector<double> due;  // when each verdict's output is due
+    std::vector<double> due;    // when each verdict's output is due
+    std::vector<double> given;  // when each verdict was given
     bool stop = false;
 };
 
@@ -78,13 +84,19 @@ int OnFrame(IFW_GRAB_BUF_DESC* desc, unsigned int, std::int64_t, void* context) 
         std::lock_guard<std::mutex> lock(v->mutex);
         if (v->stop || v->due.size() >= static_cast<std::size_t>(kWarmUp + kDecisions)) return 0;
     }
-    double due = static_cast<double>(NowUs()) + v->offsetUs;
+    const auto now = static_cast<double>(NowUs());
+    {
+        std::lock_guard<std::mutex> lock(v->mutex);
+        if (!v->given.empty() && now - v->given.back() < kSpacingUs) return 0;
+    }
+    double due = now + v->offsetUs;
     if (v->path == Path::Generator)
         due = v->grab->GetFrameTimestamp(static_cast<int>(desc->camera)) * 1000.0 + v->offsetUs - v->exposureUs;
     v->grab->SetFail(0);
     v->grab->EnqueueResult();
     std::lock_guard<std::mutex> lock(v->mutex);
     v->due.push_back(due);
+    v->given.push_back(now);
     if (v->due.size() >= static_cast<std::size_t>(kWarmUp + kDecisions)) v->done.notify_all();
     return 0;
 }
@@ -128,15 +140,16 @@ double Percentile(std::vector<double> v, double p) {
     return v[std::min(v.size() - 1, static_cast<std::size_t>(p * (v.size() - 1) + 0.5))];
 }
 
-// Lateness of each measured verdict's output. Each path keeps the order of
-// its verdicts, so verdicts and outputs pair up in order; a verdict with no
-// output within kLostAfterUs of its due time is lost.
-void Match(const std::vector<double>& due, const std::vector<double>& outputs, Summary& out) {
+// Lateness of each measured verdict's output: the first output from
+// kEarlyUs before its due time until the next verdict was given.
+void Match(const std::vector<double>& due, const std::vector<double>& given, const std::vector<double>& outputs,
+           Summary& out) {
     std::vector<double> lateness;
     std::size_t next = 0;
     for (std::size_t i = 0; i < due.size(); ++i) {
+        const double limit = i + 1 < given.size() ? given[i + 1] : due[i] + kLostAfterUs;
         while (next < outputs.size() && outputs[next] < due[i] - kEarlyUs) ++next;  // not this verdict's
-        const bool found = next < outputs.size() && outputs[next] < due[i] + kLostAfterUs;
+        const bool found = next < outputs.size() && outputs[next] < limit;
         if (i >= static_cast<std::size_t>(kWarmUp)) {
             if (found)
                 lateness.push_back(outputs[next] - due[i]);
@@ -199,7 +212,7 @@ bool Measure(const Scenario& s, Summary& out, std::string& error) {
     const std::vector<double> outputs = OutputTimes(s.path);
     Station::Reset();
     if (!ok) return false;
-    Match(v.due, outputs, out);
+    Match(v.due, v.given, outputs, out);
     return true;
 }
 
