@@ -5,7 +5,19 @@
 
 #include <kiru/win_types.h>
 
-#if !defined(_WIN32)
+#if defined(_WIN32)
+
+// Windows declares BITMAPINFO with a one-entry colour table that callers
+// allocate larger. Kiru's bitmap records hold a full 8-bit palette inline, as
+// on every system; the layout is the same, so a pointer to one can be handed
+// to GDI as a BITMAPINFO pointer.
+struct KiruBitmapInfo {
+    BITMAPINFOHEADER bmiHeader;
+    RGBQUAD bmiColors[256];
+};
+#define BITMAPINFO KiruBitmapInfo
+
+#else
 
 // Compression values of the information header.
 #define BI_RGB 0u

@@ -4,6 +4,8 @@
 #if defined(_WIN32)
 #  if defined(KIRU_BUILDING)
 #    define KIRU_API __declspec(dllexport)
+#  elif defined(KIRU_STATIC)
+#    define KIRU_API
 #  else
 #    define KIRU_API __declspec(dllimport)
 #  endif

@@ -1,11 +1,6 @@
 // Module creation and the library's small free functions.
 #include "capture/orx.h"
 
-#include <arpa/inet.h>
-#include <ifaddrs.h>
-#include <net/if.h>
-#include <netinet/in.h>
-
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -16,6 +11,8 @@
 #include "capture/sim/numbers.h"
 #include "capture/sim/sim_module.h"
 #include "capture/sim/station_state.h"
+#include "platform/adapters.h"
+#include "platform/inet.h"
 
 using kiru::sim::StationState;
 
@@ -68,17 +65,7 @@ ORX_CONSOLE_HANDLER OrxGetConsoleHandler() {
 }
 
 ULONG OrxGetAdapterIndexFromIP(ULONG addressNetworkOrder) {
-    ULONG found = 0;
-    ifaddrs* list = nullptr;
-    if (getifaddrs(&list) == 0) {
-        for (ifaddrs* a = list; a && !found; a = a->ifa_next) {
-            if (!a->ifa_addr || a->ifa_addr->sa_family != AF_INET) continue;
-            const auto* in = reinterpret_cast<const sockaddr_in*>(a->ifa_addr);
-            if (in->sin_addr.s_addr == addressNetworkOrder) found = if_nametoindex(a->ifa_name);
-        }
-        freeifaddrs(list);
-    }
-    if (found) return found;
+    if (ULONG found = kiru::platform::AdapterIndexOfAddress(addressNetworkOrder)) return found;
     // The station's host adapters, numbered in order of first appearance.
     std::vector<ULONG> adapters;
     for (const auto& m : StationState::Get().Modules()) {

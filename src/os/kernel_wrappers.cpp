@@ -5,11 +5,11 @@
 #include "platform/kernel.h"
 
 HANDLE CiOS::CreateMutexW(void* attributes, BOOL initialOwner, const wchar_t* name) {
-    return ::CreateMutexW(attributes, initialOwner, name);
+    return ::CreateMutexW(static_cast<LPSECURITY_ATTRIBUTES>(attributes), initialOwner, name);
 }
 
 HANDLE CiOS::CreateSemaphoreW(void* attributes, LONG initialCount, LONG maximumCount, const wchar_t* name) {
-    return ::CreateSemaphoreW(attributes, initialCount, maximumCount, name);
+    return ::CreateSemaphoreW(static_cast<LPSECURITY_ATTRIBUTES>(attributes), initialCount, maximumCount, name);
 }
 
 BOOL CiOS::ReleaseMutex(HANDLE mutex) { return ::ReleaseMutex(mutex); }

@@ -1,5 +1,5 @@
-// The shell's known-folder query, reduced to the two application-data
-// folders the library uses:
+// The shell's known-folder query (on Windows the shell's own), reduced to
+// the two application-data folders the library uses. Elsewhere:
 //   CSIDL_LOCAL_APPDATA  (per user):  $XDG_DATA_HOME, else $HOME/.local/share
 //   CSIDL_COMMON_APPDATA (all users): first entry of $XDG_DATA_DIRS, else
 //                                     /usr/local/share
@@ -8,6 +8,10 @@
 #pragma once
 
 #include <kiru/win_types.h>
+
+#if defined(_WIN32)
+#  include <shlobj.h>
+#else
 
 typedef LONG HRESULT;
 
@@ -29,3 +33,5 @@ typedef LONG HRESULT;
 // On failure (unknown folder, no home folder, a folder longer than the
 // buffer) path is left empty and a failure code is returned.
 HRESULT SHGetFolderPathW(HWND owner, int csidl, HANDLE token, DWORD flags, wchar_t* path);
+
+#endif  // !_WIN32

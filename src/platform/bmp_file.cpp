@@ -1,16 +1,8 @@
 // Reading BMP files and drawing them into device-independent bitmaps.
 #include "platform/bmp_file.h"
 
-#include <cerrno>
-#include <climits>
 #include <cstring>
-#include <fcntl.h>
 #include <string>
-#include <sys/stat.h>
-#include <sys/uio.h>
-#include <unistd.h>
-
-#include "platform/paths.h"
 
 namespace kiru::platform {
 
@@ -21,34 +13,6 @@ std::uint32_t Le32(const unsigned char* p) {
     return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
 }
 
-// Rows handed to one readv call.
-#ifdef IOV_MAX
-constexpr std::size_t kRowsPerCall = IOV_MAX < 1024 ? IOV_MAX : 1024;
-#else
-constexpr std::size_t kRowsPerCall = 16;
-#endif
-
-// Reads everything the vectors describe, resuming after partial reads.
-bool ReadVectors(int fd, iovec* vectors, std::size_t count) {
-    while (count > 0) {
-        const ssize_t got = ::readv(fd, vectors, static_cast<int>(count));
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) return false;
-        std::size_t left = static_cast<std::size_t>(got);
-        while (count > 0 && left >= vectors->iov_len) {
-            left -= vectors->iov_len;
-            ++vectors;
-            --count;
-        }
-        if (count > 0) {
-            vectors->iov_base = static_cast<unsigned char*>(vectors->iov_base) + left;
-            vectors->iov_len -= left;
-        }
-    }
-    return true;
-}
-
-// The masks a 16- or 32-bit BI_RGB file implies.
 void DefaultMasks(unsigned bits, std::uint32_t masks[3]) {
     if (bits == 16) {
         masks[0] = 0x7C00, masks[1] = 0x03E0, masks[2] = 0x001F;
@@ -142,32 +106,6 @@ void ZeroRowTails(Dib& dib, std::size_t from) {
 
 }  // namespace
 
-BmpFile::~BmpFile() {
-    if (fd_ >= 0) ::close(fd_);
-}
-
-bool BmpFile::Open(const char* path) {
-    if (path == nullptr || fd_ >= 0) return false;
-    const std::string native = ToNativePath(path);
-    do {
-        fd_ = ::open(native.c_str(), O_RDONLY | O_CLOEXEC);
-    } while (fd_ < 0 && errno == EINTR);
-    if (fd_ < 0) return false;
-    struct stat st;
-    size_ = (::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode)) ? static_cast<std::uint64_t>(st.st_size) : 0;
-    return true;
-}
-
-bool BmpFile::Read(void* dest, std::size_t bytes) {
-    iovec vector{dest, bytes};
-    return bytes == 0 || (fd_ >= 0 && ReadVectors(fd_, &vector, 1));
-}
-
-bool BmpFile::Seek(std::uint64_t offset) {
-    if (fd_ < 0 || offset > std::uint64_t(LLONG_MAX)) return false;
-    return ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) >= 0;
-}
-
 bool BmpFile::ReadFileHeader(BITMAPFILEHEADER& header) {
     unsigned char raw[14];
     if (!Read(raw, sizeof raw)) return false;
@@ -193,23 +131,6 @@ bool BmpFile::ReadInfoHeader(BITMAPINFOHEADER& header) {
     header.biYPelsPerMeter = static_cast<LONG>(Le32(raw + 28));
     header.biClrUsed = Le32(raw + 32);
     header.biClrImportant = Le32(raw + 36);
-    return true;
-}
-
-bool BmpFile::ReadRows(unsigned char* first, std::ptrdiff_t pitch, std::size_t rows, std::size_t rowBytes) {
-    if (fd_ < 0) return false;
-    if (rows == 0 || rowBytes == 0) return true;
-    if (pitch == static_cast<std::ptrdiff_t>(rowBytes)) return Read(first, rows * rowBytes);
-    iovec vectors[kRowsPerCall];
-    for (std::size_t done = 0; done < rows;) {
-        const std::size_t batch = rows - done < kRowsPerCall ? rows - done : kRowsPerCall;
-        for (std::size_t i = 0; i < batch; ++i) {
-            vectors[i].iov_base = first + static_cast<std::ptrdiff_t>(done + i) * pitch;
-            vectors[i].iov_len = rowBytes;
-        }
-        if (!ReadVectors(fd_, vectors, batch)) return false;
-        done += batch;
-    }
     return true;
 }
 

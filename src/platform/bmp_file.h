@@ -49,7 +49,8 @@ public:
     bool ReadRows(unsigned char* first, std::ptrdiff_t pitch, std::size_t rows, std::size_t rowBytes);
 
 private:
-    int fd_ = -1;
+    // The open file: a descriptor, or on Windows a handle; -1 when closed.
+    std::intptr_t file_ = -1;
     std::uint64_t size_ = 0;
 };
 

@@ -1,12 +1,9 @@
 #include "platform/dynload.h"
+#include "platform/builtin_libraries.h"
 
-#include <dlfcn.h>
-#include <strings.h>
-
+#include <cctype>
 #include <mutex>
 #include <string>
-
-#include "platform/text.h"
 
 namespace {
 
@@ -35,23 +32,35 @@ std::string BaseName(const char* name) {
     return cut == std::string::npos ? n : n.substr(cut + 1);
 }
 
+bool SameNameIgnoringCase(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
+
 Builtin* FindBuiltin(const char* name) {
     BuiltinTable& table = Builtins();
     const std::string base = BaseName(name);
     std::lock_guard<std::mutex> lock(table.mutex);
     for (int i = 0; i < table.count; ++i)
-        if (strcasecmp(table.slots[i].name.c_str(), base.c_str()) == 0) return &table.slots[i];
+        if (SameNameIgnoringCase(table.slots[i].name, base)) return &table.slots[i];
     return nullptr;
 }
 
 Builtin* BuiltinOf(HMODULE module) {
     BuiltinTable& table = Builtins();
-    auto* slot = static_cast<Builtin*>(module);
+    auto* slot = reinterpret_cast<Builtin*>(module);
     return (slot >= table.slots && slot < table.slots + kMaxBuiltins) ? slot : nullptr;
 }
 
+}  // namespace
+
+namespace kiru::platform::detail {
+
 // "_Name@8" -> "Name"; other names unchanged.
-std::string Undecorate(const char* name) {
+std::string UndecoratedName(const char* name) {
     std::string n(name);
     const std::size_t at = n.rfind('@');
     if (n.size() > 2 && n[0] == '_' && at != std::string::npos && at > 1 && at + 1 < n.size() &&
@@ -61,7 +70,19 @@ std::string Undecorate(const char* name) {
     return n;
 }
 
-}  // namespace
+HMODULE BuiltinModule(const char* name) {
+    if (name == nullptr) return nullptr;
+    return reinterpret_cast<HMODULE>(FindBuiltin(name));
+}
+
+bool IsBuiltinModule(HMODULE module) { return BuiltinOf(module) != nullptr; }
+
+void* BuiltinEntryPoint(HMODULE module, const char* name) {
+    Builtin* builtin = BuiltinOf(module);
+    return builtin != nullptr && name != nullptr ? builtin->lookup(UndecoratedName(name).c_str()) : nullptr;
+}
+
+}  // namespace kiru::platform::detail
 
 void kiru::platform::RegisterBuiltinLibrary(const char* name, EntryPointLookup lookup) {
     if (name == nullptr || lookup == nullptr) return;
@@ -75,28 +96,4 @@ void kiru::platform::RegisterBuiltinLibrary(const char* name, EntryPointLookup l
     table.slots[table.count].name = BaseName(name);
     table.slots[table.count].lookup = lookup;
     ++table.count;
-}
-
-HMODULE LoadLibraryA(const char* name) {
-    if (!name || !*name) return nullptr;
-    if (Builtin* builtin = FindBuiltin(name)) return static_cast<HMODULE>(builtin);
-    return static_cast<HMODULE>(dlopen(name, RTLD_NOW | RTLD_LOCAL));
-}
-
-HMODULE LoadLibraryW(const wchar_t* name) {
-    if (!name) return nullptr;
-    return LoadLibraryA(kiru::platform::WideToNarrowString(name).c_str());
-}
-
-void* GetProcAddress(HMODULE module, const char* name) {
-    if (!module || !name) return nullptr;
-    const std::string symbol = Undecorate(name);
-    if (Builtin* builtin = BuiltinOf(module)) return builtin->lookup(symbol.c_str());
-    return dlsym(module, symbol.c_str());
-}
-
-BOOL FreeLibrary(HMODULE module) {
-    if (!module) return FALSE;
-    if (BuiltinOf(module) != nullptr) return TRUE;
-    return dlclose(module) == 0 ? TRUE : FALSE;
 }

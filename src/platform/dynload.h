@@ -2,10 +2,20 @@
 // capture library stand-in registers "orv21.dll") is matched by name in any
 // case, with or without a folder, and its entry points come from the lookup
 // it registered, never from the system's loader. Other names go to
-// dlopen/dlsym. A decorated name "_Name@N" is looked up as "Name".
+// dlopen/dlsym (LoadLibraryW/GetProcAddress on Windows). A decorated name "_Name@N" is looked up as "Name".
 #pragma once
 
 #include <kiru/win_types.h>
+
+#if defined(_WIN32)
+// The system's functions keep their names for code that includes this
+// header; ours look at the built-in libraries first and hand everything
+// else to the system's loader.
+#  define LoadLibraryW KiruLoadLibraryW
+#  define LoadLibraryA KiruLoadLibraryA
+#  define GetProcAddress KiruGetProcAddress
+#  define FreeLibrary KiruFreeLibrary
+#endif
 
 HMODULE LoadLibraryW(const wchar_t* name);
 HMODULE LoadLibraryA(const char* name);

@@ -19,6 +19,8 @@
 #  define FILE_ATTRIBUTE_NORMAL 0x00000080u
 #endif
 
+#if !defined(_WIN32)
+
 // Attributes of the file or folder at path (following symbolic links):
 // FILE_ATTRIBUTE_DIRECTORY for a folder, FILE_ATTRIBUTE_READONLY when the
 // owner may not write it, FILE_ATTRIBUTE_NORMAL when neither applies.
@@ -31,6 +33,8 @@ DWORD GetFileAttributesA(const char* path);
 // length, or size when it was cut, or 0 on failure.
 DWORD GetModuleFileNameW(HMODULE module, wchar_t* path, DWORD size);
 DWORD GetModuleFileNameA(HMODULE module, char* path, DWORD size);
+
+#endif  // !_WIN32
 
 namespace kiru::platform {
 

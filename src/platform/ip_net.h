@@ -1,15 +1,19 @@
 // Static address-resolution entries with the Windows names. GigE cameras
 // get a static entry (their IPv4 address bound to their MAC address on the
 // host adapter that reaches them) so that the first stream packets are not
-// held up by address resolution. Off Windows the entries live in a table of
-// this process; the system's own table is not changed.
+// held up by address resolution. On Windows they are the system's entries;
+// elsewhere they live in a table of this process and the system's own table
+// is not changed.
 #pragma once
 
 #include <kiru/win_types.h>
 
 #include <vector>
 
-#if !defined(_WIN32)
+#if defined(_WIN32)
+#  include <winsock2.h>
+#  include <iphlpapi.h>
+#else
 
 #define MAXLEN_PHYSADDR 8
 #define MIB_IPNET_TYPE_OTHER 1

@@ -32,6 +32,7 @@
 #define MAXIMUM_WAIT_OBJECTS 64u
 
 typedef DWORD (*LPTHREAD_START_ROUTINE)(void* arg);
+typedef void* LPSECURITY_ATTRIBUTES;
 
 // Security attributes are ignored everywhere. A null or empty name makes an
 // unnamed object. Creating a named object that exists returns a new handle

@@ -17,4 +17,14 @@
 int MessageBoxA(HWND owner, const char* text, const char* caption, UINT type);
 int MessageBoxW(HWND owner, const wchar_t* text, const wchar_t* caption, UINT type);
 
+#else
+
+// Real message boxes, unless the environment variable KIRU_NO_MESSAGE_BOX is
+// set (tests and unattended runs): then caption and text go to standard
+// error and the box answers IDOK at once.
+#  define MessageBoxA KiruMessageBoxA
+#  define MessageBoxW KiruMessageBoxW
+int MessageBoxA(HWND owner, const char* text, const char* caption, UINT type);
+int MessageBoxW(HWND owner, const wchar_t* text, const wchar_t* caption, UINT type);
+
 #endif  // !_WIN32

@@ -1,7 +1,6 @@
 // Path rules shared by everything that builds or opens paths. The native
-// separator is '/'; names written for the other platform may still arrive
-// with backslashes, so an absolute path and a "current folder" prefix are
-// recognised in both spellings.
+// separator is '/', or '\' on Windows; names may arrive in either spelling,
+// so an absolute path and a "current folder" prefix are recognised in both.
 #pragma once
 
 #include <cstddef>
@@ -9,8 +8,13 @@
 
 namespace kiru::platform {
 
+#if defined(_WIN32)
+constexpr char kPathSeparator = '\\';
+constexpr wchar_t kWidePathSeparator = L'\\';
+#else
 constexpr char kPathSeparator = '/';
 constexpr wchar_t kWidePathSeparator = L'/';
+#endif
 
 // Absolute: starts with '/' or '\', or has a colon as its second character
 // (a drive letter). A null or empty path is not absolute.

@@ -1,4 +1,5 @@
-// Reading of profile (INI) files with the Windows profile-API behaviour:
+// Reading of profile (INI) files. On Windows the system's profile functions
+// do it; elsewhere they are ours, with the Windows profile-API behaviour:
 // "[Section]" headers and "key=value" lines, section and key names compared
 // without regard to case, names and values trimmed of surrounding blanks, a
 // value enclosed in matching quotes loses them, lines starting with ';' are
@@ -8,6 +9,8 @@
 
 #include <kiru/win_types.h>
 #include <string>
+
+#if !defined(_WIN32)
 
 // Copies the value of key in section into out (size characters, NUL
 // included), or def (trailing blanks removed, "" when null) when the file,
@@ -22,6 +25,8 @@ DWORD GetPrivateProfileStringW(const wchar_t* section, const wchar_t* key, const
 // boundaries.
 DWORD GetPrivateProfileStringA(const char* section, const char* key, const char* def, char* out, DWORD size,
                                const char* fileName);
+
+#endif  // !_WIN32
 
 namespace kiru::platform {
 

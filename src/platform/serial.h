@@ -1,5 +1,7 @@
-// Serial ports on termios, with the Windows communications functions the
-// grab object forwards to.
+// Serial ports, with the Windows communications functions the grab object
+// forwards to. On Windows a port is the system's: CreateFileW on the COM
+// device, and the communications functions are the system's own. Elsewhere
+// they are ours, on termios, as follows.
 //
 // A port handle names one open device; handle values never collide with the
 // kernel-object handles (they are 2 modulo 4) and are never reused, so a
@@ -51,6 +53,8 @@ BOOL WriteSerialPort(HANDLE port, const void* data, DWORD count, DWORD* written)
 
 }  // namespace kiru::platform
 
+#if !defined(_WIN32)
+
 // Line settings: BaudRate (any termios rate), ByteSize (5 to 8), Parity
 // (NOPARITY, ODDPARITY, EVENPARITY) and StopBits (ONESTOPBIT, TWOSTOPBITS,
 // ONE5STOPBITS with 5-bit bytes). SetCommState fails (EINVAL) and changes
@@ -75,3 +79,5 @@ BOOL PurgeComm(HANDLE port, DWORD flags);
 
 // Waits until everything written has been sent (tcdrain).
 BOOL FlushFileBuffers(HANDLE port);
+
+#endif  // !_WIN32

@@ -3,10 +3,15 @@
 // running a body on another thread.
 #pragma once
 
-#include <sys/syscall.h>
-#include <unistd.h>
+#if defined(_WIN32)
+#  include <winternl.h>
+#else
+#  include <sys/syscall.h>
+#  include <unistd.h>
+#endif
 
 #include <atomic>
+#include <cstdio>
 #include <fstream>
 #include <functional>
 #include <string>
@@ -18,18 +23,79 @@
 
 namespace kiru_test {
 
-inline pid_t KernelTid() { return static_cast<pid_t>(::syscall(SYS_gettid)); }
+using KernelThreadId = long;
+
+#if defined(_WIN32)
+// Wine shows the Linux file system as drive Z:.
+constexpr const char* kProcFolder = "Z:/proc";
+#else
+constexpr const char* kProcFolder = "/proc";
+#endif
+
+// The scheduling state letter of a Linux task of this process ('S' when it
+// sleeps), or 0 when it cannot be read.
+inline char LinuxTaskState(KernelThreadId id) {
+    std::ifstream stat(std::string(kProcFolder) + "/self/task/" + std::to_string(id) + "/stat");
+    const std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const auto close = text.rfind(')');
+    return close != std::string::npos && close + 2 < text.size() ? text[close + 2] : 0;
+}
+
+#if defined(_WIN32)
+
+// Under Wine each thread is a Linux task, which /proc names from inside it;
+// on Windows itself there is no /proc and the system's thread id stands in
+// (negative, to tell the two apart).
+inline KernelThreadId KernelTid() {
+    if (std::FILE* self = std::fopen((std::string(kProcFolder) + "/thread-self/stat").c_str(), "r")) {
+        long id = 0;
+        const bool read = std::fscanf(self, "%ld", &id) == 1;
+        std::fclose(self);
+        if (read && id > 0) return id;
+    }
+    return -static_cast<KernelThreadId>(::GetCurrentThreadId());
+}
+
+// Windows reports a waiting thread's state (5) among the process's threads.
+inline bool WindowsThreadWaits(DWORD threadId) {
+    std::vector<unsigned char> buffer(1 << 20);
+    ULONG used = 0;
+    if (::NtQuerySystemInformation(SystemProcessInformation, buffer.data(), static_cast<ULONG>(buffer.size()),
+                                   &used) < 0)
+        return false;
+    auto* process = reinterpret_cast<SYSTEM_PROCESS_INFORMATION*>(buffer.data());
+    for (;;) {
+        if (reinterpret_cast<ULONG_PTR>(process->UniqueProcessId) == ::GetCurrentProcessId()) {
+            auto* threads = reinterpret_cast<SYSTEM_THREAD_INFORMATION*>(process + 1);
+            for (ULONG i = 0; i < process->NumberOfThreads; ++i)
+                if (reinterpret_cast<ULONG_PTR>(threads[i].ClientId.UniqueThread) == threadId)
+                    return threads[i].ThreadState == 5;
+            return false;
+        }
+        if (process->NextEntryOffset == 0) return false;
+        process = reinterpret_cast<SYSTEM_PROCESS_INFORMATION*>(reinterpret_cast<unsigned char*>(process) +
+                                                                process->NextEntryOffset);
+    }
+}
+
+inline bool IsSleeping(KernelThreadId id) {
+    return id > 0 ? LinuxTaskState(id) == 'S' : WindowsThreadWaits(static_cast<DWORD>(-id));
+}
+
+#else
+
+inline KernelThreadId KernelTid() { return static_cast<KernelThreadId>(::syscall(SYS_gettid)); }
+
+inline bool IsSleeping(KernelThreadId id) { return LinuxTaskState(id) == 'S'; }
+
+#endif
 
 // True once the thread with kernel id `tid` (of this process) sleeps in the
 // kernel, which for our waiters means inside their wait.
-inline bool WaitUntilSleeping(const std::atomic<pid_t>& tid) {
+inline bool WaitUntilSleeping(const std::atomic<KernelThreadId>& tid) {
     return WaitUntil([&] {
-        const pid_t id = tid.load();
-        if (id == 0) return false;
-        std::ifstream stat("/proc/self/task/" + std::to_string(id) + "/stat");
-        const std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-        const auto close = text.rfind(')');
-        return close != std::string::npos && close + 2 < text.size() && text[close + 2] == 'S';
+        const KernelThreadId id = tid.load();
+        return id != 0 && IsSleeping(id);
     });
 }
 
@@ -63,7 +129,7 @@ public:
     std::atomic<int> passed{0};
 
 private:
-    std::vector<std::atomic<pid_t>> tids_;
+    std::vector<std::atomic<KernelThreadId>> tids_;
     std::vector<DWORD> results_;
     std::vector<std::thread> threads_;
 };

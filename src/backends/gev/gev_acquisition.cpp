@@ -13,8 +13,6 @@
 #include <kiru/cigrab_gev.h>
 #include <kiru/scoped_handles.h>
 
-#include <arpa/inet.h>
-
 #include <algorithm>
 #include <cstring>
 #include <optional>
@@ -23,6 +21,7 @@
 #include "backends/gev/gev_atomic.h"
 #include "capture/orv.h"
 #include "platform/clock.h"
+#include "platform/inet.h"
 #include "platform/ip_net.h"
 #include "platform/kernel.h"
 

@@ -6,8 +6,6 @@
 #include <kiru/scoped_handles.h>
 #include <kiru/cios.h>
 
-#include <arpa/inet.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
@@ -20,6 +18,7 @@
 #include "capture/orv.h"
 #include "platform/clock.h"
 #include "platform/dynload.h"
+#include "platform/inet.h"
 #include "platform/ip_net.h"
 #include "platform/kernel.h"
 #include "platform/message_box.h"
@@ -255,7 +254,7 @@ int CIGrabGev::CreateModules(int limit) {
 
         const char* cameraIp = CameraText(camera, kParamCameraIp);
         const char* hostIp = CameraText(camera, kParamHostIp);
-        const in_addr_t address = inet_addr(cameraIp);
+        const ULONG address = static_cast<ULONG>(inet_addr(cameraIp));
         m_camAddress[slot] = ntohl(address);
         if (address != INADDR_NONE) {
             MIB_IPNETROW row{};
@@ -264,7 +263,16 @@ int CIGrabGev::CreateModules(int limit) {
             ParseMac(CameraText(camera, kParamMac), row.bPhysAddr);
             row.dwAddr = address;
             row.dwType = MIB_IPNET_TYPE_STATIC;
-            SetIpNetEntry(&row);
+            // The entry only speeds up the first packets: without the right
+            // to set it (Windows asks for an administrator) the camera still
+            // works, so the refusal is reported and acquisition goes on.
+            const DWORD error = SetIpNetEntry(&row);
+            if (error != NO_ERROR) {
+                char line[160];
+                std::snprintf(line, sizeof line, "static address entry for %s not set (error %lu)", cameraIp,
+                              static_cast<unsigned long>(error));
+                DbgPrint(line);
+            }
         }
         std::snprintf(m_camName[slot], sizeof m_camName[slot], "%s-%s", CameraText(camera, kParamModel),
                       CameraText(camera, kParamNamePart));

@@ -1,7 +1,6 @@
 // GigE modules: camera discovery and its stop and skip rules, what Initialize
 // sends to cameras and I/O controllers, tiling, the queries, address
 // resolution, the marker-file route, reopening and the factory.
-#include <arpa/inet.h>
 #include <kiru/cios.h>
 
 #include <filesystem>
@@ -10,6 +9,7 @@
 #include <sstream>
 
 #include "backends/gev/gev_fixture.h"
+#include "platform/inet.h"
 #include "platform/ip_net.h"
 #include "support/env_sandbox.h"
 

@@ -11,7 +11,7 @@
 
 #include "platform/kernel.h"
 #include "platform/serial.h"
-#include "pty_pair.h"
+#include "platform/posix/pty_pair.h"
 #include "support/poll.h"
 
 namespace {

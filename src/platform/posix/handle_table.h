@@ -7,7 +7,7 @@
 
 #include <kiru/win_types.h>
 
-#include "platform/waitable.h"
+#include "platform/posix/waitable_core.h"
 
 namespace kiru::platform::detail {
 

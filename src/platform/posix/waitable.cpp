@@ -1,4 +1,4 @@
-#include "platform/waitable.h"
+#include "platform/posix/waitable_core.h"
 
 #include <algorithm>
 #include <atomic>
@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/handle_table.h"
-#include "platform/named_objects.h"
+#include "platform/posix/handle_table.h"
+#include "platform/posix/named_objects.h"
 #include "platform/thread_identity.h"
 
 namespace kiru::platform {

@@ -1,9 +1,10 @@
 #include "platform/mutex.h"
+#include "platform/posix/waitable_core.h"
 
 #include <algorithm>
 #include <vector>
 
-#include "platform/named_objects.h"
+#include "platform/posix/named_objects.h"
 #include "platform/thread_identity.h"
 
 namespace kiru::platform {

@@ -1,4 +1,5 @@
 #include "platform/thread.h"
+#include "platform/posix/waitable_core.h"
 
 #include <cstdlib>
 #include <mutex>
@@ -10,7 +11,7 @@
 
 #include "platform/mutex.h"
 #include "platform/thread_identity.h"
-#include "platform/thread_priority.h"
+#include "platform/posix/thread_priority.h"
 
 namespace kiru::platform {
 namespace detail {

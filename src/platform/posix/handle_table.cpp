@@ -1,4 +1,5 @@
-#include "platform/handle_table.h"
+#include "platform/posix/handle_table.h"
+#include "platform/posix/waitable_core.h"
 
 #include <cstdint>
 #include <mutex>

@@ -14,7 +14,7 @@
 #include <string>
 #include <thread>
 
-#include "kernel_test_helpers.h"
+#include "platform/kernel_test_helpers.h"
 #include "platform/event.h"
 #include "platform/thread.h"
 
@@ -87,7 +87,7 @@ TEST(KernelThread, ClosingTheHandleOfARunningThreadLetsItFinish) {
     Event release(true, false);
     struct Inner {
         HANDLE release;
-        std::atomic<pid_t> tid{0};
+        std::atomic<kiru_test::KernelThreadId> tid{0};
     } inner{release.NewHandle()};
     kiru::platform::Thread owner;
     // The inner thread's only handle is closed while it runs: it must go on

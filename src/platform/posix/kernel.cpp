@@ -1,4 +1,5 @@
 #include "platform/kernel.h"
+#include "platform/posix/waitable_core.h"
 
 #include <algorithm>
 #include <chrono>
@@ -8,13 +9,13 @@
 #include <vector>
 
 #include "platform/event.h"
-#include "platform/handle_table.h"
+#include "platform/posix/handle_table.h"
 #include "platform/mutex.h"
 #include "platform/semaphore.h"
 #include "platform/text.h"
 #include "platform/thread.h"
 #include "platform/thread_identity.h"
-#include "platform/thread_priority.h"
+#include "platform/posix/thread_priority.h"
 
 namespace {
 

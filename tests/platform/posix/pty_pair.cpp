@@ -1,4 +1,4 @@
-#include "pty_pair.h"
+#include "platform/posix/pty_pair.h"
 
 #include <cerrno>
 #include <chrono>

@@ -81,26 +81,6 @@ TEST_F(ProfileFiles, LongValuesAreCutToTheBuffer) {
     EXPECT_EQ(narrow[11], '#');
 }
 
-TEST(TextConversion, CutsAtCharacterBoundariesInsideTheBuffer) {
-    using kiru::platform::NarrowToWide;
-    using kiru::platform::WideToNarrow;
-    const std::wstring longWide(400, L'\u00E9');  // two bytes each in UTF-8
-    EXPECT_EQ(FilledLength<char>([&](char* narrow) {
-                  EXPECT_EQ(WideToNarrow(longWide.c_str(), narrow, MAX_PATH), 258u);
-                  EXPECT_EQ(narrow[259], '#');
-              }),
-              258u);
-    const std::string longNarrow(400, 'a');
-    EXPECT_EQ(FilledLength<wchar_t>([&](wchar_t* wide) {
-                  EXPECT_EQ(NarrowToWide(longNarrow.c_str(), wide, MAX_PATH), MAX_PATH - 1u);
-              }),
-              MAX_PATH - 1u);
-    char narrow[8];
-    EXPECT_EQ(WideToNarrow(L"x", narrow, 1), 0u);
-    EXPECT_EQ(narrow[0], '\0');
-    EXPECT_EQ(WideToNarrow(nullptr, narrow, 8), 0u);
-}
-
 TEST(TextConversion, RoundTripsUtf8AndStrayBytes) {
     using kiru::platform::NarrowToWideString;
     using kiru::platform::WideToNarrowString;

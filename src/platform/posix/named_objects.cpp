@@ -1,4 +1,5 @@
-#include "platform/named_objects.h"
+#include "platform/posix/named_objects.h"
+#include "platform/posix/waitable_core.h"
 
 #include <cerrno>
 #include <cstdint>

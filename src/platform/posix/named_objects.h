@@ -11,7 +11,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/waitable.h"
+#include "platform/posix/waitable_core.h"
 
 namespace kiru::platform::detail {
 

@@ -1,6 +1,7 @@
 #include "platform/semaphore.h"
+#include "platform/posix/waitable_core.h"
 
-#include "platform/named_objects.h"
+#include "platform/posix/named_objects.h"
 
 namespace kiru::platform {
 namespace detail {

@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "kernel_test_helpers.h"
+#include "platform/kernel_test_helpers.h"
 #include "platform/event.h"
 #include "platform/mutex.h"
 #include "platform/text.h"

@@ -1,4 +1,4 @@
-#include "platform/thread_priority.h"
+#include "platform/posix/thread_priority.h"
 
 #include <sched.h>
 #include <sys/prctl.h>
