@@ -22,6 +22,7 @@
 #include <kiru/kiru.h>
 #include <kiru/station.h>
 
+#include "latency_stats.h"
 #include "lateness_stats.h"
 #include "platform/clock.h"
 
@@ -42,7 +43,7 @@ struct Board {
 };
 
 struct Result {
-    LatenessStats start, end;
+    LatencyStats start, end;
     int lost = 0;
     double seconds = 0;
     std::string loadBefore, loadAfter;
@@ -137,8 +138,8 @@ bool Measure(const Board& board, int busy, Result& out, std::string& error) {
             endLate.push_back(static_cast<double>(falls[f] - a.endUs));
         }
     }
-    out.start = SummarizeLateness(startLate);
-    out.end = SummarizeLateness(endLate);
+    out.start = SummarizeLatencies(startLate);
+    out.end = SummarizeLatencies(endLate);
     grab->Terminate();
     Station::Reset();
     return true;

@@ -32,6 +32,7 @@
 #include <kiru/kiru.h>
 #include <kiru/station.h>
 
+#include "latency_stats.h"
 #include "platform/clock.h"
 
 namespace {
@@ -49,8 +50,7 @@ struct Scenario {
 };
 
 struct Summary {
-    std::size_t frames = 0;
-    double medianUs = 0, p99Us = 0, maxUs = 0;
+    LatencyStats latency;
     unsigned long long lost = 0;
     double cpuUsPerCallback = 0;
     double cpuUsPerFrame = 0;
@@ -120,13 +120,6 @@ std::string StationText(const Scenario& s) {
     return text;
 }
 
-double Percentile(std::vector<double> v, double p) {
-    if (v.empty()) return 0;
-    std::sort(v.begin(), v.end());
-    const std::size_t at = std::min(v.size() - 1, static_cast<std::size_t>(p * (v.size() - 1) + 0.5));
-    return v[at];
-}
-
 bool Measure(const Scenario& s, Summary& out, std::string& error) {
     if (!kiru::sim::Station::LoadText(StationText(s), s.name, &error)) return false;
     char keyword[] = "MARLO";
@@ -170,14 +163,12 @@ bool Measure(const Scenario& s, Summary& out, std::string& error) {
     kiru::sim::Station::Reset();
     if (!ok) return false;
 
-    out.frames = r.latencyUs.size();
-    out.medianUs = Percentile(r.latencyUs, 0.5);
-    out.p99Us = Percentile(r.latencyUs, 0.99);
-    out.maxUs = r.latencyUs.empty() ? 0 : *std::max_element(r.latencyUs.begin(), r.latencyUs.end());
+    out.latency = SummarizeLatencies(r.latencyUs);
     out.lost = counts.lost + counts.trashed;
-    out.cpuUsPerCallback = r.Done() && out.frames > 0 ? (r.cpuEndUs - r.cpuStartUs) / out.frames : 0;
+    const std::size_t frames = out.latency.count;
+    out.cpuUsPerCallback = r.Done() && frames > 0 ? (r.cpuEndUs - r.cpuStartUs) / frames : 0;
     out.cpuUsPerFrame = s.async ? out.cpuUsPerCallback : out.cpuUsPerCallback / s.cameras;
-    if (!r.Done()) error = "only " + std::to_string(out.frames) + " frames in time";
+    if (!r.Done()) error = "only " + std::to_string(frames) + " frames in time";
     return r.Done();
 }
 
@@ -192,9 +183,8 @@ void BM_Delivery(benchmark::State& state, Scenario s) {
             return;
         }
         state.SetIterationTime(summary.seconds);
-        state.counters["frames"] = static_cast<double>(summary.frames);
-        state.counters["median_us"] = summary.medianUs;
-        state.counters["p99_us"] = summary.p99Us;
+        state.counters["frames"] = static_cast<double>(summary.latency.count);
+        SetLatencyCounters(state, summary.latency);
         state.counters["lost"] = static_cast<double>(summary.lost);
         state.counters["cpu_us_per_callback"] = summary.cpuUsPerCallback;
         state.counters["cpu_us_per_frame"] = summary.cpuUsPerFrame;
@@ -226,7 +216,7 @@ int main(int argc, char** argv) {
     std::printf("%-22s %9s %9s %9s %9s %6s %13s %10s\n", "scenario", "callbacks", "median", "p99", "max", "lost",
                 "cpu/callback", "cpu/frame");
     for (const auto& [name, s] : g_results)
-        std::printf("%-22s %9zu %9.1f %9.1f %9.1f %6llu %13.1f %10.1f\n", name.c_str(), s.frames, s.medianUs, s.p99Us,
-                    s.maxUs, s.lost, s.cpuUsPerCallback, s.cpuUsPerFrame);
+        std::printf("%-22s %9zu %9.1f %9.1f %9.1f %6llu %13.1f %10.1f\n", name.c_str(), s.latency.count,
+                    s.latency.medianUs, s.latency.p99Us, s.latency.maxUs, s.lost, s.cpuUsPerCallback, s.cpuUsPerFrame);
     return 0;
 }

@@ -1,35 +1,15 @@
-// Helpers of the lateness benchmarks: order statistics of a set of
-// lateness samples, threads that keep the processors busy, and the count of
-// this process's real-time threads.
+// Helpers of the lateness benchmarks: threads that keep the processors busy
+// and the count of this process's real-time threads. The order statistics of
+// the samples are in latency_stats.h.
 #pragma once
 
 #include <dirent.h>
 #include <sched.h>
 
-#include <algorithm>
 #include <atomic>
-#include <cmath>
 #include <cstdlib>
 #include <thread>
 #include <vector>
-
-struct LatenessStats {
-    std::size_t count = 0;
-    double minUs = 0, medianUs = 0, p99Us = 0, maxUs = 0;
-};
-
-inline LatenessStats SummarizeLateness(std::vector<double> latenessUs) {
-    LatenessStats s;
-    if (latenessUs.empty()) return s;
-    std::sort(latenessUs.begin(), latenessUs.end());
-    const std::size_t n = latenessUs.size();
-    s.count = n;
-    s.minUs = latenessUs.front();
-    s.medianUs = n % 2 ? latenessUs[n / 2] : 0.5 * (latenessUs[n / 2 - 1] + latenessUs[n / 2]);
-    s.p99Us = latenessUs[static_cast<std::size_t>(std::ceil(0.99 * static_cast<double>(n))) - 1];
-    s.maxUs = latenessUs.back();
-    return s;
-}
 
 // Threads of this process running with a real-time policy (time-critical
 // threads ask for one; the system may refuse).

@@ -18,10 +18,8 @@
 #include <dirent.h>
 #include <sched.h>
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -33,6 +31,7 @@
 
 #include <kiru/kiru.h>
 
+#include "latency_stats.h"
 #include "lateness_stats.h"
 #include "platform/clock.h"
 #include "platform/kernel.h"
@@ -88,21 +87,10 @@ public:
 };
 
 struct Summary {
-    std::size_t edges = 0;
+    LatencyStats lateness;
     int lost = 0;
     int realTimeThreads = -1;
-    double minUs = 0, medianUs = 0, p99Us = 0, maxUs = 0;
 };
-
-void Summarize(std::vector<double> latenessUs, Summary& s) {
-    if (latenessUs.empty()) return;
-    const LatenessStats stats = SummarizeLateness(std::move(latenessUs));
-    s.edges = stats.count;
-    s.minUs = stats.minUs;
-    s.medianUs = stats.medianUs;
-    s.p99Us = stats.p99Us;
-    s.maxUs = stats.maxUs;
-}
 
 // Runs the pulses; returns the lateness of every edge in microseconds.
 std::vector<double> MeasurePulses(int busyThreads, Summary& s) {
@@ -183,10 +171,8 @@ std::vector<double> MeasureBareWaits(int busyThreads, Summary& s) {
 std::vector<std::pair<std::string, Summary>> g_results;
 
 void Report(benchmark::State& state, const std::string& name, const Summary& s) {
-    state.counters["edges"] = static_cast<double>(s.edges);
-    state.counters["median_us"] = s.medianUs;
-    state.counters["p99_us"] = s.p99Us;
-    state.counters["max_us"] = s.maxUs;
+    state.counters["edges"] = static_cast<double>(s.lateness.count);
+    SetLatencyCounters(state, s.lateness);
     state.counters["lost"] = s.lost;
     state.counters["rt_threads"] = s.realTimeThreads;
     g_results.emplace_back(name, s);
@@ -196,7 +182,7 @@ void BM_EdgeLateness(benchmark::State& state, int busyThreads, const char* name)
     for (auto _ : state) {
         const double start = NowMs();
         Summary s;
-        Summarize(MeasurePulses(busyThreads, s), s);
+        s.lateness = SummarizeLatencies(MeasurePulses(busyThreads, s));
         state.SetIterationTime((NowMs() - start) / 1000.0);
         Report(state, name, s);
     }
@@ -206,7 +192,7 @@ void BM_BareWaitLateness(benchmark::State& state, int busyThreads, const char* n
     for (auto _ : state) {
         const double start = NowMs();
         Summary s;
-        Summarize(MeasureBareWaits(busyThreads, s), s);
+        s.lateness = SummarizeLatencies(MeasureBareWaits(busyThreads, s));
         state.SetIterationTime((NowMs() - start) / 1000.0);
         Report(state, name, s);
     }
@@ -242,7 +228,8 @@ int main(int argc, char** argv) {
     std::printf("%-18s %6s %5s %9s %10s %9s %9s %9s\n", "scenario", "edges", "lost", "min", "median", "p99", "max",
                 "realtime");
     for (const auto& [name, s] : g_results)
-        std::printf("%-18s %6zu %5d %9.1f %10.1f %9.1f %9.1f %9s\n", name.c_str(), s.edges, s.lost, s.minUs,
-                    s.medianUs, s.p99Us, s.maxUs, s.realTimeThreads > 0 ? "yes" : "no");
+        std::printf("%-18s %6zu %5d %9.1f %10.1f %9.1f %9.1f %9s\n", name.c_str(), s.lateness.count, s.lost,
+                    s.lateness.minUs, s.lateness.medianUs, s.lateness.p99Us, s.lateness.maxUs,
+                    s.realTimeThreads > 0 ? "yes" : "no");
     return 0;
 }

@@ -1,5 +1,5 @@
 // Camera objects: attributes, parameters and texts, capabilities, stored
-// values, registers, tables and board-channel operations.
+// values, tables, board-channel operations and GenICam features.
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -108,28 +108,6 @@ TEST_F(CameraTest, TextParametersAreAddressesAndCanBeReplaced) {
     std::string text;
     EXPECT_TRUE(Station::GetText("GEV", 0, 0, 67, &text));
     EXPECT_EQ(text, "Wren 5");
-}
-
-TEST_F(CameraTest, RegistersAndTheReachabilityRegister) {
-    OpenCamera("[GEV]\nReg.0x0D08 = 12\n");
-    EXPECT_NE(camera->ReadReg(ORV_REG_REACHABLE), 0u);
-    EXPECT_EQ(camera->ReadReg(0x0D08), 12u);
-    EXPECT_EQ(camera->ReadReg(0x0D0C), 0u);
-    ASSERT_EQ(camera->WriteReg(0x0D08, 40), 1);
-    EXPECT_EQ(camera->ReadReg(0x0D08), 40u);
-    EXPECT_EQ(Station::Trace().back(), "GEV:0/0 WriteReg 3336 40");
-
-    // An unreachable camera answers nothing and is not found on the network.
-    ASSERT_TRUE(Station::SetReachable("GEV", 0, 0, false));
-    EXPECT_EQ(camera->ReadReg(ORV_REG_REACHABLE), 0u);
-    EXPECT_EQ(camera->ReadReg(0x0D08), 0u);
-    EXPECT_EQ(Param(0x4012).first, 0);
-    EXPECT_EQ(camera->SetAcqParam(0x4012, 8228.0, 0), 0);
-    EXPECT_EQ(camera->WriteReg(0x0D08, 1), 0);
-    EXPECT_EQ(OrxCreateCaptureModule("GEV", 0, nullptr), nullptr);
-    ASSERT_TRUE(Station::SetReachable("GEV", 0, 0, true));
-    EXPECT_NE(camera->ReadReg(ORV_REG_REACHABLE), 0u);
-    EXPECT_NE(Open("GEV"), nullptr);
 }
 
 TEST_F(CameraTest, LookUpAndCalibrationTables) {

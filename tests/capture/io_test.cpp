@@ -1,5 +1,5 @@
-// I/O modules: ports, module registers, interrupt callbacks, decision
-// queues, pulse generators, the PLC link and the run-time entry points.
+// I/O modules: ports, module registers, deleting interrupt callbacks,
+// decision queues, pulse generators, the PLC link and the run-time entry points.
 #include <atomic>
 #include <cstring>
 #include <memory>
@@ -38,8 +38,6 @@ struct Calls {
         return WaitUntil([&] { return Count() >= count; });
     }
 };
-
-void OnEvent(void* context) { static_cast<Calls*>(context)->Add(); }
 
 void OnData(RCS_DATAIN_CB_RECORD* record, void* context) { static_cast<Calls*>(context)->Add(record->Value); }
 
@@ -84,34 +82,6 @@ TEST_F(IoTest, PortsModuleParametersAndRegisterBlocks) {
         "RCS:0 EnableModuleIo 1 1",           "RCS:0 SetSyncMode 0 1 0",
     };
     EXPECT_EQ(Station::Trace(), expected);
-}
-
-TEST_F(IoTest, InterruptCallbacksRunOnALibraryThreadUntilDeleted) {
-    Load("[TRX]\n[USB]\n");
-    CICapMod* trx = Open("TRX");
-    CICapMod* usb = Open("USB");
-    Calls solution, exposure;
-    CIntrCallback* onSolution = trx->CreateIntrCallback(28, OnEvent, &solution);
-    CIntrCallback* onExposure = trx->CreateIntrCallback(2, OnEvent, &exposure);
-    ASSERT_NE(onSolution, nullptr);
-    EXPECT_EQ(onSolution->Event(), 28u);
-    EXPECT_EQ(trx->CreateIntrCallback(3, nullptr, nullptr), nullptr);
-
-    ASSERT_TRUE(Station::FireEvent("TRX", 0, 28));
-    ASSERT_TRUE(Station::FireEvent("TRX", 0, 28));
-    ASSERT_TRUE(solution.WaitFor(2));
-    EXPECT_NE(solution.threads[0], std::this_thread::get_id());
-    EXPECT_EQ(exposure.Count(), 0u);
-
-    // Another module does not own the callback; its owner deletes it.
-    EXPECT_EQ(usb->DeleteIntrCallback(onSolution), 0);
-    EXPECT_EQ(trx->DeleteIntrCallback(onSolution), 1);
-    Station::FireEvent("TRX", 0, 28);
-    Station::FireEvent("TRX", 0, 2);
-    ASSERT_TRUE(exposure.WaitFor(1));  // events run in order: 28 found no callback before it
-    EXPECT_EQ(solution.Count(), 2u);
-    EXPECT_EQ(trx->DeleteIntrCallback(onExposure), 1);
-    EXPECT_EQ(trx->DeleteIntrCallback(nullptr), 0);
 }
 
 TEST_F(IoTest, DeletingACallbackWaitsForItsRunningCall) {

@@ -1,5 +1,5 @@
-// Small parts of the library: scoped handle helpers, the OS wrapper, the
-// display side, version check, adapter lookup and console handler.
+// Small parts of the library: scoped handle helpers, the OS wrapper, version
+// check, adapter lookup and console handler.
 #include <kiru/scoped_handles.h>
 
 #if !defined(_WIN32)
@@ -86,23 +86,6 @@ TEST(ScopedHandlesTest, HandleCloserClosesACopyOfTheHandle) {
     void* none = nullptr;
     void* invalid = INVALID_HANDLE_VALUE;
     { CrtHandleCloser a(none), b(invalid); }
-}
-
-TEST_F(LibraryTest, DisplayPaintsTheSourceIntoTheWindow) {
-    unsigned char image[4 * 2] = {1, 2, 3, 4, 5, 6, 7, 8};
-    HWND window = reinterpret_cast<HWND>(0x1234);
-    EXPECT_EQ(OrxCreateImgConn(image, 4, 2, 8, nullptr, 0, 1, nullptr, 11, 1, nullptr, nullptr), nullptr);
-    std::unique_ptr<CImgConn> conn(OrxCreateImgConn(image, 4, 2, 8, window, 0, 1, nullptr, 11, 1, nullptr, nullptr));
-    ASSERT_NE(conn, nullptr);
-    EXPECT_EQ(conn->GetSrc()->GetBufferAddr(), image);
-    unsigned char other[8] = {9, 9, 9, 9, 9, 9, 9, 7};
-    conn->GetSrc()->SetBufferAddr(other);
-    EXPECT_EQ(conn->Display(), 1);
-    const kiru::sim::DisplayInfo shown = Station::Display(window);
-    EXPECT_EQ(std::make_pair(shown.paints, shown.width), std::make_pair(1u, 4u));
-    EXPECT_EQ(shown.pixels, std::vector<unsigned char>(other, other + 8));
-    conn->GetSrc()->SetBufferAddr(nullptr);
-    EXPECT_EQ(conn->Display(), 0);
 }
 
 TEST_F(LibraryTest, VersionCheckAdapterIndexAndConsoleHandler) {

@@ -1,6 +1,5 @@
 // What ties the station's pieces together: controller channels that trigger
-// GigE cameras, scenes whose brightness follows exposure and gains and that
-// a Bayer sensor shows as a raw mosaic, and the count of open module objects.
+// GigE cameras, and scenes whose brightness follows exposure and gains.
 #include <array>
 #include <atomic>
 #include <cstdint>
@@ -147,50 +146,3 @@ TEST_F(WiringTest, SceneBrightnessFollowsExposureAndGainsInEachUnit) {
     }
 }
 
-TEST_F(WiringTest, ABayerCameraShowsItsSceneAsTheMosaicTheConverterDecodes) {
-    const std::string path = UniformScene("wiring_colour.bmp", 8, 8, 0xC86432u);  // red 200, green 100, blue 50
-    for (ULONG code = ORV_BAYER_RG; code <= ORV_BAYER_BG; ++code) {
-        Reload("[GEV]\nWidth = 8\nHeight = 8\nParam.9 = 1\nParam.10 = 0\nParam.74 = " + std::to_string(code) +
-               "\nImage = " + path + "\n");
-        Grab(0);
-        modules[0]->GetCam(0)->SetAcqParam(13, 0.0, 0);
-        const std::vector<unsigned char>& raw = Frame(0);
-        std::vector<unsigned char> colour(8 * 8 * 3);
-        ASSERT_EQ(OrxBayerFilterConvert(0, code, colour.data(), raw.data(), 8, 8, ORV_BAYER_OUT_BGR24, nullptr), 1);
-        for (int p = 0; p < 64; ++p) {
-            ASSERT_EQ(std::vector<int>(colour.begin() + 3 * p, colour.begin() + 3 * p + 3),
-                      (std::vector<int>{50, 100, 200}))
-                << "code " << code << " pixel " << p;
-        }
-    }
-}
-
-TEST_F(WiringTest, AnOutageTakesTheCameraAwayAfterItsFramesAndBringsItBack) {
-    Load("[GEV]\nWidth = 8\nHeight = 4\nParam.9 = 1\nParam.10 = 2\nOutage = 2 1000\n");
-    Grab(0);
-    CICamera* camera = modules[0]->GetCam(0);
-    ASSERT_TRUE(Station::HardwareTrigger("GEV", 0, 0));
-    ASSERT_TRUE(Station::HardwareTrigger("GEV", 0, 0));  // the second frame: the cable goes
-    ASSERT_TRUE(WaitUntil([&] { return Acquired(0) == 2; }));
-    EXPECT_EQ(camera->ReadReg(ORV_REG_REACHABLE), 0u);
-    EXPECT_FALSE(Station::HardwareTrigger("GEV", 0, 0));
-    EXPECT_TRUE(WaitUntil([&] { return camera->ReadReg(ORV_REG_REACHABLE) != 0; }));
-    EXPECT_TRUE(Station::HardwareTrigger("GEV", 0, 0));  // and the outage does not come again
-    EXPECT_TRUE(WaitUntil([&] { return Acquired(0) == 3; }));
-}
-
-TEST_F(WiringTest, OpenModuleObjectsAreCountedPerModule) {
-    Load("[GEV:0]\n[GEV:1]\n[TRX]\n");
-    EXPECT_EQ(Station::OpenModuleCount("GEV", 0), 0);
-    std::unique_ptr<CICapMod> a(OrxCreateCaptureModule("GEV", 0, nullptr));
-    std::unique_ptr<CICapMod> b(OrxCreateCaptureModule("GEV", 0, nullptr));
-    std::unique_ptr<CICapMod> trx(OrxCreateCaptureModule("TRX", 0, nullptr));
-    EXPECT_EQ(Station::OpenModuleCount("GEV", 0), 2);
-    EXPECT_EQ(Station::OpenModuleCount("GEV", 1), 0);
-    EXPECT_EQ(Station::OpenModuleCount("TRX", 0), 1);
-    a.reset();
-    trx.reset();
-    EXPECT_EQ(Station::OpenModuleCount("GEV", 0), 1);
-    EXPECT_EQ(Station::OpenModuleCount("TRX", 0), 0);
-    EXPECT_EQ(Station::OpenModuleCount("XYZ", 0), 0);
-}

@@ -113,12 +113,14 @@ TEST(GrabCallbacks, ReTriggerDeliversTheCurrentFrameOrAGivenImageWithoutReentry)
     EXPECT_EQ(Images(r.buffers), (std::vector<unsigned char*>{outer, inner, Frame(g)}));
 }
 
-TEST(GrabCallbacks, ANullContextOrFunctionMeansNotRegistered) {
+TEST(GrabCallbacks, RegisteringUnregisteringReplacingAndTerminate) {
     TestGrab g;
-    Recorder r;
+    Recorder r, r2;
+    g_target = &r;
     ASSERT_TRUE(g.Ready());
     unsigned char image[8] = {};
-    IFW_GRAB_BUF_DESC desc{image, 0, 0};
+    IFW_GRAB_BUF_DESC desc{image, 1, 0};
+    // A null context or function means not registered...
     g.RegisterBufferCallbackEx(&OnBufferEx, nullptr);
     g.RegisterTrashCallback(&OnTrash, nullptr);
     EXPECT_FALSE(g.DeliverBufferEx(&desc, 1) || g.DeliverTrash(nullptr, 1));
@@ -129,8 +131,7 @@ TEST(GrabCallbacks, ANullContextOrFunctionMeansNotRegistered) {
         EXPECT_FALSE(g.DeliverBuffer(image, 1));
     }
     EXPECT_TRUE(r.buffers.empty());
-    // Change-solution and thread-exit callbacks need only their function.
-    g_target = &r;
+    // ...except for change-solution and thread-exit callbacks, which need only their function.
     g.RegisterChangeSolutionCallback(&OnSolution, nullptr);
     EXPECT_TRUE(g.DeliverChangeSolution(3));
     ASSERT_EQ(r.solutions.size(), 1u);
@@ -139,14 +140,9 @@ TEST(GrabCallbacks, ANullContextOrFunctionMeansNotRegistered) {
     g.RegisterAcqThreadExitCallback(&OnExit, nullptr);
     g.AcqThreadExitting();
     EXPECT_EQ(r.exits, std::vector<void*>{nullptr});
-}
+    r.exits.clear();
+    r.solutions.clear();
 
-TEST(GrabCallbacks, UnregisteringReplacingAndTerminate) {
-    TestGrab g;
-    Recorder r, r2;
-    g_target = &r;
-    unsigned char image[4] = {};
-    IFW_GRAB_BUF_DESC desc{image, 1, 0};
     g.RegisterBufferCallbackEx(&OnBufferEx, &r);
     ASSERT_TRUE(g.DeliverBufferEx(&desc, 7));
     ASSERT_EQ(r.descs.size(), 1u);
@@ -164,6 +160,7 @@ TEST(GrabCallbacks, UnregisteringReplacingAndTerminate) {
     EXPECT_EQ(r2.trash[0].frame, 9u);
     g.UnRegisterTrashCallback();
     EXPECT_FALSE(g.DeliverTrash(nullptr, 10));
+    g.UnRegisterAcqThreadExitCallback();
     g.AcqThreadExitting();  // nothing registered: nothing happens
     g.RegisterAcqThreadExitCallback(&OnExit, &r);
     g.AcqThreadExitting();

@@ -447,6 +447,7 @@ TEST(GrabGeometry, SetImageColorReSpacesFramesInTheSameRing) {
 
 TEST(GrabGeometry, UpdateFrameRateSmoothsOverFrames) {
     CIGrab g;
+    EXPECT_EQ(g.GetGrabType(), IGRAB_COMMON);
     std::vector<double> rates = {g.GetFrameRate()};
     for (double t : {100000.0, 200000.0, 250000.0}) {
         g.UpdateFrameRate(t);

@@ -95,19 +95,6 @@ TEST(GrabLifecycle, EveryOperationInEveryState) {
     }
 }
 
-TEST(GrabLifecycle, CommonLayerAloneNeverBecomesInitialized) {
-    CIGrab g;
-    EXPECT_EQ(g.GetGrabType(), IGRAB_COMMON);
-    // No back-end sets the flag, so a second Initialize is not refused...
-    EXPECT_EQ(g.Initialize() + g.Initialize(), 2);
-    EXPECT_EQ(g.IsGrabInitialized(), 0);
-    EXPECT_EQ(g.IsIORunning(), 1);
-    // ...and everything needing initialization fails.
-    EXPECT_EQ(g.Create(0, 0, 640, 480, 8, 5, 5000), 0);
-    EXPECT_STREQ(g.GetLastErrorMsg(), "CIGrab::Create: Grab not initialized");
-    EXPECT_EQ(g.Terminate(), 1);
-}
-
 TEST(GrabLifecycle, RingsAreZeroedAndAnExternalOneIsNotFreed) {
     // Create stops acquisition and replaces the ring with a zeroed one.
     TestGrab g;

@@ -44,49 +44,41 @@ protected:
 
 }  // namespace
 
-TEST_F(GrabScheduler, PulseWithoutDelaySetsAtOnceAndReversesAnyValueLater) {
+// Without a delay a pulse's first edge is set on the caller's thread before
+// the call returns; otherwise both edges come from the scheduler thread. The
+// reversal (of any non-zero value to 0) is timed from when the first edge was set.
+TEST_F(GrabScheduler, EdgesAndTheirReversalsAreNeverEarly) {
     struct Case {
+        bool pulse;  // GeneratePulseOutPort, else ScheduleIOEvent
         UINT port;
         int value, reversed;
+        double delay;
     };
-    for (const Case& c : {Case{2, 1, 0}, Case{5, 0, 1}, Case{9, 7, 0}}) {
-        SCOPED_TRACE(testing::Message() << "port " << c.port << " value " << c.value);
-        g.log.Clear();
-        EXPECT_EQ(g.GeneratePulseOutPort(c.port, c.value, 0.0, 20.0), 1);
-        // The first edge is set on the caller's thread before the call returns.
-        const auto calls = g.log.Calls("SetOutputPort");
-        ASSERT_EQ(calls.size(), 1u);
-        EXPECT_EQ(calls[0].args, (std::vector<ULONG>{c.port, ULONG(c.value)}));
-        EXPECT_EQ(calls[0].thread, ::GetCurrentThreadId());
-        EXPECT_EQ(g.GetOutputPortVal(c.port), c.value != 0);
-        ASSERT_TRUE(WaitForScheduledEdges(g, 1));
-        const auto edges = ScheduledEdges(g);
-        ASSERT_EQ(edges.size(), 1u);
-        EXPECT_EQ(edges[0].args, (std::vector<ULONG>{c.port, ULONG(c.reversed)}));
-        EXPECT_GE(edges[0].atMs - calls[0].atMs, 20.0);
-        EXPECT_EQ(g.GetOutputPortVal(c.port), c.reversed);
-    }
-}
-
-TEST_F(GrabScheduler, DelayedEdgesAndTheirReversalsAreNeverEarly) {
-    // A delayed pulse and an event with a duration: both edges come from the
-    // scheduler thread, the reversal timed from when the first edge was set.
-    for (const bool pulse : {true, false}) {
-        SCOPED_TRACE(pulse ? "GeneratePulseOutPort" : "ScheduleIOEvent");
-        const UINT port = pulse ? 4 : 6;
-        const int value = pulse ? 1 : 0;
+    for (const Case& c : {Case{true, 2, 1, 0, 0.0}, Case{true, 5, 0, 1, 0.0}, Case{true, 9, 7, 0, 0.0},
+                          Case{true, 4, 1, 0, 30.0}, Case{false, 6, 0, 1, 30.0}}) {
+        SCOPED_TRACE(testing::Message() << (c.pulse ? "pulse" : "event") << " on port " << c.port << " value "
+                                        << c.value << " after " << c.delay << " ms");
         g.log.Clear();
         const double asked = NowMs();
-        EXPECT_EQ(pulse ? g.GeneratePulseOutPort(port, value, 30.0, 20.0) : g.ScheduleIOEvent(port, value, 30.0, 20.0),
+        EXPECT_EQ(c.pulse ? g.GeneratePulseOutPort(c.port, c.value, c.delay, 20.0)
+                          : g.ScheduleIOEvent(c.port, c.value, c.delay, 20.0),
                   1);
-        ASSERT_TRUE(WaitForScheduledEdges(g, 2));
-        const auto edges = ScheduledEdges(g);
-        EXPECT_EQ(g.log.Count("SetOutputPort"), 2u) << "an edge set on the caller's thread";
-        EXPECT_EQ(edges[0].args, (std::vector<ULONG>{port, ULONG(value)}));
-        EXPECT_EQ(edges[1].args, (std::vector<ULONG>{port, ULONG(!value)}));
-        EXPECT_GE(edges[0].atMs - asked, 30.0);
-        EXPECT_GE(edges[1].atMs - edges[0].atMs, 20.0);
-        EXPECT_EQ(g.GetOutputPortVal(port), !value);
+        const std::size_t scheduled = c.delay == 0 ? 1 : 2;
+        if (scheduled == 1) {
+            const auto calls = g.log.Calls("SetOutputPort");
+            ASSERT_EQ(calls.size(), 1u);
+            EXPECT_EQ(calls[0].thread, ::GetCurrentThreadId());
+            EXPECT_EQ(g.GetOutputPortVal(c.port), c.value != 0);
+        }
+        ASSERT_TRUE(WaitForScheduledEdges(g, scheduled));
+        const auto all = g.log.Calls("SetOutputPort");
+        ASSERT_EQ(all.size(), 2u);
+        EXPECT_EQ(ScheduledEdges(g).size(), scheduled);
+        EXPECT_EQ(all[0].args, (std::vector<ULONG>{c.port, ULONG(c.value)}));
+        EXPECT_EQ(all[1].args, (std::vector<ULONG>{c.port, ULONG(c.reversed)}));
+        EXPECT_GE(all[0].atMs - asked, c.delay);
+        EXPECT_GE(all[1].atMs - all[0].atMs, 20.0);
+        EXPECT_EQ(g.GetOutputPortVal(c.port), c.reversed);
     }
     // A reversal has no duration of its own, and an event without one is
     // set once: a later event finds exactly these edges before it.

@@ -67,7 +67,7 @@ void ExpectCallsInKeyOrder(const MemoryStorage& store, const char* verb, std::si
 
 }  // namespace
 
-TEST(SettingsStorage, SaveWritesEveryKeyInOrderAndLoadRestoresAllRecords) {
+TEST(SettingsStorage, SaveWritesEveryKeyInOrderAndLoadReadsThemBack) {
     CIGrab source;
     for (ULONG line = 0; line < 32; ++line) {
         IFW_GPI_CONFIG gpi = DistinctInput(line);
@@ -81,12 +81,38 @@ TEST(SettingsStorage, SaveWritesEveryKeyInOrderAndLoadRestoresAllRecords) {
     EXPECT_EQ(store.ValueOf("GPI5.Threshold"), 5.25);
     EXPECT_EQ(store.ValueOf("GPO31.initVal"), 0xABCD0000u + 31);
     EXPECT_EQ(store.ValueOf("GPO17.Driver"), 17 % 9);
+    // Writing stops at the first failed write.
+    MemoryStorage failing;
+    failing.FailWrite(3);
+    EXPECT_EQ(source.SaveStorage(&failing), 1);
+    ExpectCallsInKeyOrder(failing, "Set", 3);
+    EXPECT_EQ(failing.Size(), 2u);
 
+    // From an empty store: every read offers the field's current value as
+    // its default, nothing changes, and every line's hook runs, inputs first.
     RecordingGrab target;
     IFW_GPI_CONFIG withState{};
     target.GetGPIConfig(3, &withState);
     withState.State = 77;  // not stored, so a load keeps it
     target.SetGPIConfig(3, &withState);
+    IFW_GPO_CONFIG custom = DistinctOutput(6);
+    target.SetGPOConfig(6, &custom);
+    MemoryStorage before, empty, after;
+    target.SaveStorage(&before);
+    target.applied.clear();
+    EXPECT_EQ(target.LoadStorage(&empty), 1);
+    ExpectCallsInKeyOrder(empty, "Get", 288);
+    for (const MemoryStorage::Call& read : empty.Calls()) EXPECT_EQ(read.value, before.ValueOf(read.key)) << read.key;
+    EXPECT_EQ(empty.Calls()[128 + 6 * 5 + 1].value, custom.Offset);
+    target.SaveStorage(&after);
+    for (const MemoryStorage::Call& write : after.Calls()) EXPECT_EQ(write.value, before.ValueOf(write.key)) << write.key;
+    ASSERT_EQ(target.applied.size(), 64u);
+    for (ULONG i = 0; i < 64; ++i) {
+        EXPECT_EQ(target.applied[i].output, i >= 32) << i;
+        EXPECT_EQ(target.applied[i].line, i % 32) << i;
+    }
+
+    // From the full store every record comes back.
     target.applied.clear();
     EXPECT_EQ(target.LoadStorage(&store), 1);
     for (ULONG line = 0; line < 32; ++line) {
@@ -104,39 +130,6 @@ TEST(SettingsStorage, SaveWritesEveryKeyInOrderAndLoadRestoresAllRecords) {
     EXPECT_EQ(target.applied[3].gpi.State, 77u);
     EXPECT_EQ(target.applied[9].gpi.Options, 1009u);
     EXPECT_EQ(target.applied[32 + 4].gpo.Duration, 304u);
-
-    // Writing stops at the first failed write.
-    MemoryStorage failing;
-    failing.FailWrite(3);
-    EXPECT_EQ(source.SaveStorage(&failing), 1);
-    ExpectCallsInKeyOrder(failing, "Set", 3);
-    EXPECT_EQ(failing.Size(), 2u);
-}
-
-TEST(SettingsStorage, LoadFromEmptyStoreKeepsRecordsAndAppliesEveryLineInputsFirst) {
-    RecordingGrab grab;
-    IFW_GPO_CONFIG custom = DistinctOutput(6);
-    grab.SetGPOConfig(6, &custom);
-    grab.applied.clear();
-    MemoryStorage before;  // the records as they were
-    grab.SaveStorage(&before);
-
-    MemoryStorage store;
-    EXPECT_EQ(grab.LoadStorage(&store), 1);
-    ASSERT_EQ(grab.applied.size(), 64u);
-    for (ULONG i = 0; i < 64; ++i) {
-        EXPECT_EQ(grab.applied[i].output, i >= 32) << i;
-        EXPECT_EQ(grab.applied[i].line, i % 32) << i;
-    }
-    // Every read offered the field's current value as its default, and
-    // nothing changed.
-    ExpectCallsInKeyOrder(store, "Get", 288);
-    for (const MemoryStorage::Call& read : store.Calls()) EXPECT_EQ(read.value, before.ValueOf(read.key)) << read.key;
-    EXPECT_EQ(store.Calls()[128 + 6 * 5 + 1].value, custom.Offset);
-    MemoryStorage after;
-    grab.SaveStorage(&after);
-    for (const MemoryStorage::Call& write : after.Calls())
-        EXPECT_EQ(write.value, before.ValueOf(write.key)) << write.key;
 }
 
 // Only values read with their own type are taken; the interface's own

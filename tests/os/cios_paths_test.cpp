@@ -2,7 +2,6 @@
 // file-name forms and the 260-character limit.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <kiru/cios.h>
 #include <string>
 
@@ -10,38 +9,34 @@
 
 namespace {
 
+// What a path builder wrote into its buffer, wide characters narrowed.
+template <class Char, class Build>
+std::string Built(Build build) {
+    Char buffer[MAX_PATH];
+    EXPECT_EQ(build(buffer), buffer);
+    return std::string(buffer, buffer + std::char_traits<Char>::length(buffer));
+}
+
 class AppDataPaths : public OsSandbox {
 protected:
-    std::string Narrow(const char* sub, const char* file) {
-        char buffer[MAX_PATH];
-        EXPECT_EQ(CiOS::AppDataPath(buffer, sub, file), buffer);
-        return buffer;
+    // AppDataPath, or with once AppDataPathOnce, in the narrow or the wide form.
+    static std::string Path(const char* sub, const char* file, bool once = false) {
+        return Built<char>(
+            [&](char* b) { return once ? CiOS::AppDataPathOnce(b, sub, file) : CiOS::AppDataPath(b, sub, file); });
     }
-    std::string WidePath(const wchar_t* sub, const wchar_t* file) {
-        wchar_t buffer[MAX_PATH];
-        EXPECT_EQ(CiOS::AppDataPath(buffer, sub, file), buffer);
-        return NarrowOf(buffer);
-    }
-    std::string NarrowOnce(const char* sub, const char* file) {
-        char buffer[MAX_PATH];
-        EXPECT_EQ(CiOS::AppDataPathOnce(buffer, sub, file), buffer);
-        return buffer;
-    }
-    std::string WideOnce(const wchar_t* sub, const wchar_t* file) {
-        wchar_t buffer[MAX_PATH];
-        EXPECT_EQ(CiOS::AppDataPathOnce(buffer, sub, file), buffer);
-        return NarrowOf(buffer);
+    static std::string Path(const wchar_t* sub, const wchar_t* file, bool once = false) {
+        return Built<wchar_t>(
+            [&](wchar_t* b) { return once ? CiOS::AppDataPathOnce(b, sub, file) : CiOS::AppDataPath(b, sub, file); });
     }
     // The four builders' answers for one request, each from empty name caches.
     void ExpectEveryForm(const char* sub, const char* file, const std::string& expected) {
         const std::wstring wideSub = sub ? Wide(sub) : L"", wideFile = file ? Wide(file) : L"";
         const wchar_t* ws = sub ? wideSub.c_str() : nullptr;
         const wchar_t* wf = file ? wideFile.c_str() : nullptr;
-        const std::string forms[] = {(CiOS::ResetOEMName(), Narrow(sub, file)), (CiOS::ResetOEMName(), WidePath(ws, wf)),
-                                     NarrowOnce(sub, file), WideOnce(ws, wf)};
+        const std::string forms[] = {(CiOS::ResetOEMName(), Path(sub, file)), (CiOS::ResetOEMName(), Path(ws, wf)),
+                                     Path(sub, file, true), Path(ws, wf, true)};
         for (int i = 0; i < 4; ++i) EXPECT_EQ(forms[i], expected) << "form " << i;
     }
-    static std::string NarrowOf(const wchar_t* text) { return std::string(text, text + std::wcslen(text)); }
 };
 
 TEST_F(AppDataPaths, FolderChoiceFileNameFormsAndTheMakerName) {
@@ -72,44 +67,44 @@ TEST_F(AppDataPaths, FolderChoiceFileNameFormsAndTheMakerName) {
 
 TEST_F(AppDataPaths, CachedNamesStayUntilReset) {
     WriteOemIni("[Config]\nOEMName=/First/\n");
-    EXPECT_EQ(Narrow(nullptr, "f"), commonRoot_ + "/First/f");
+    EXPECT_EQ(Path(nullptr, "f"), commonRoot_ + "/First/f");
     WriteOemIni("[Config]\nOEMName=/Second/\n");
-    EXPECT_EQ(Narrow(nullptr, "f"), commonRoot_ + "/First/f");
+    EXPECT_EQ(Path(nullptr, "f"), commonRoot_ + "/First/f");
     // The once forms read oem.ini every time and leave the caches alone.
-    EXPECT_EQ(NarrowOnce(nullptr, "f"), commonRoot_ + "/Second/f");
-    EXPECT_EQ(WideOnce(nullptr, L"f"), commonRoot_ + "/Second/f");
+    EXPECT_EQ(Path(nullptr, "f", true), commonRoot_ + "/Second/f");
+    EXPECT_EQ(Path(nullptr, L"f", true), commonRoot_ + "/Second/f");
     // The wide call reads nothing: both name caches were filled together.
     // The folder-name cache stays empty, being filled only by a wide call
     // that finds the name cache empty.
-    EXPECT_EQ(WidePath(nullptr, L"f"), commonRoot_ + "/First/f");
-    EXPECT_EQ(WidePath(L"Cams", L"f"), commonRoot_ + "/First//f");
+    EXPECT_EQ(Path(nullptr, L"f"), commonRoot_ + "/First/f");
+    EXPECT_EQ(Path(L"Cams", L"f"), commonRoot_ + "/First//f");
     CiOS::ResetOEMName();
-    EXPECT_EQ(Narrow(nullptr, "f"), commonRoot_ + "/Second/f");
+    EXPECT_EQ(Path(nullptr, "f"), commonRoot_ + "/Second/f");
 
     // A wide call fills the narrow cache as well; a once call fills none.
     CiOS::ResetOEMName();
-    EXPECT_EQ(WideOnce(L"Sub", L"f"), commonRoot_ + "/Second/Sub/f");
+    EXPECT_EQ(Path(L"Sub", L"f", true), commonRoot_ + "/Second/Sub/f");
     WriteOemIni("[Config]\nOEMName=/Third/\n");
-    EXPECT_EQ(WidePath(nullptr, L"f"), commonRoot_ + "/Third/f");
+    EXPECT_EQ(Path(nullptr, L"f"), commonRoot_ + "/Third/f");
     WriteOemIni("[Config]\nOEMName=/Fourth/\n");
-    EXPECT_EQ(Narrow(nullptr, "f"), commonRoot_ + "/Third/f");
+    EXPECT_EQ(Path(nullptr, "f"), commonRoot_ + "/Third/f");
 }
 
 TEST_F(AppDataPaths, WideBuilderKeepsTheFirstSubfolderUntilReset) {
-    EXPECT_EQ(WidePath(L"First", L"f"), commonRoot_ + "/Norvale Optics/First/f");
-    EXPECT_EQ(WidePath(L"Second", L"f"), commonRoot_ + "/Norvale Optics/First/f");
-    EXPECT_EQ(WidePath(nullptr, L"f"), commonRoot_ + "/Norvale Optics/f");
+    EXPECT_EQ(Path(L"First", L"f"), commonRoot_ + "/Norvale Optics/First/f");
+    EXPECT_EQ(Path(L"Second", L"f"), commonRoot_ + "/Norvale Optics/First/f");
+    EXPECT_EQ(Path(nullptr, L"f"), commonRoot_ + "/Norvale Optics/f");
     // The narrow builder appends its own argument.
-    EXPECT_EQ(Narrow("Second", "f"), commonRoot_ + "/Norvale Optics/Second/f");
+    EXPECT_EQ(Path("Second", "f"), commonRoot_ + "/Norvale Optics/Second/f");
     CiOS::ResetOEMName();
-    EXPECT_EQ(WidePath(L"Second", L"f"), commonRoot_ + "/Norvale Optics/Second/f");
+    EXPECT_EQ(Path(L"Second", L"f"), commonRoot_ + "/Norvale Optics/Second/f");
 
     // An OEMFolderName replaces every caller's subfolder in the wide forms.
     CiOS::ResetOEMName();
     WriteOemIni("[Config]\nOEMFolderName=Vendor\\Product\n");
-    EXPECT_EQ(WidePath(L"Cams", L"f"), commonRoot_ + "/Norvale Optics/Vendor/Product/f");
-    EXPECT_EQ(WideOnce(L"Cams", L"f"), commonRoot_ + "/Norvale Optics/Vendor/Product/f");
-    EXPECT_EQ(NarrowOnce("Cams", "f"), commonRoot_ + "/Norvale Optics/Cams/f");
+    EXPECT_EQ(Path(L"Cams", L"f"), commonRoot_ + "/Norvale Optics/Vendor/Product/f");
+    EXPECT_EQ(Path(L"Cams", L"f", true), commonRoot_ + "/Norvale Optics/Vendor/Product/f");
+    EXPECT_EQ(Path("Cams", "f", true), commonRoot_ + "/Norvale Optics/Cams/f");
 }
 
 TEST_F(AppDataPaths, LongResultsAreCutInsideTheBuffer) {

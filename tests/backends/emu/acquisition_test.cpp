@@ -8,6 +8,7 @@
 #include <chrono>
 #include <fcntl.h>
 #include <functional>
+#include <string>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -44,11 +45,38 @@ int WriterOnceBlocked(const std::string& fifo, std::chrono::milliseconds limit =
     return fd;
 }
 
+KiruFrameCounts Counts(CIGrabEmu& emu, int camera = -1) {
+    KiruFrameCounts c{};
+    EXPECT_EQ(emu.GetFrameCounts(camera, &c), 1);
+    return c;
+}
+
+// Stops acquisition from inside its first frame and tries to start it again.
+struct StoppingClient {
+    explicit StoppingClient(CIGrabEmu* grab) : emu(grab) {}
+    CIGrabEmu* emu;
+    std::atomic<int> calls{0};
+    std::atomic<bool> stopped{false};
+    int stopResult = -1, startResult = -1;
+    std::string startError;
+    static int OnFrame(unsigned char*, unsigned, std::int64_t, void* self) {
+        auto* me = static_cast<StoppingClient*>(self);
+        if (me->calls++ == 0) {
+            me->stopResult = me->emu->Stop();
+            me->startResult = me->emu->Start();
+            me->startError = me->emu->GetLastErrorMsg();
+            me->stopped = true;
+        }
+        return 0;
+    }
+};
+
 }  // namespace
 
 // The ring rotates over all but the last buffer; frames made while the
-// client holds a buffer go to the trash (buffer N - 1).
-TEST_F(Acquisition, TheRingRotatesAndFramesForAHeldBufferGoToTheTrash) {
+// client holds a buffer go to the trash (buffer N - 1). Every frame produced
+// is counted in exactly one fate.
+TEST_F(Acquisition, TheRingRotatesFramesForAHeldBufferGoToTheTrashAndEveryFrameIsCounted) {
     Flat(images_ + "/a.bmp", 64, 32, 7);
     CIGrabEmu emu(IGEMU_FILE_STORE_FILES);
     Open(emu, images_, 64, 32);
@@ -83,12 +111,32 @@ TEST_F(Acquisition, TheRingRotatesAndFramesForAHeldBufferGoToTheTrash) {
     }
     EXPECT_NE(emu.GetAcqThreadID(), 0u);
     EXPECT_NE(emu.GetAcqThreadID(), static_cast<ULONG>(::GetCurrentThreadId()));
-    // The emulator runs again after a stop, and a second stop is harmless.
+    const KiruFrameCounts c = Counts(emu);
+    EXPECT_EQ(c.produced, c.delivered + c.unclaimed + c.trashed + c.lost);
+    EXPECT_EQ(c.delivered, frames.size());
+    EXPECT_GE(c.trashed, 3u);
+    EXPECT_EQ(c.lost, 0u);
+
+    // The emulator runs again after a stop, and a second stop is harmless;
+    // without a frame callback, frames are unclaimed.
+    emu.UnRegisterBufferCallback();
     ASSERT_EQ(emu.Start(), 1);
-    ASSERT_TRUE(recorder.WaitFrames(7));
+    ASSERT_TRUE(WaitUntil([&] { return Counts(emu).produced >= c.produced + 3; }));
     EXPECT_EQ(emu.Stop(), 1);
     EXPECT_EQ(emu.Stop(), 1);
     EXPECT_EQ(recorder.ExitCount(), 2u);
+    const KiruFrameCounts after = Counts(emu);
+    EXPECT_EQ(after.delivered, c.delivered);
+    EXPECT_GE(after.unclaimed, c.unclaimed + 3);
+    EXPECT_EQ(after.produced, after.delivered + after.unclaimed + after.trashed + after.lost);
+
+    // Camera 0 holds the composite frames; other cameras and bad queries.
+    EXPECT_EQ(Counts(emu, 0).produced, after.produced);
+    EXPECT_EQ(Counts(emu, 7).produced, 0u);
+    KiruFrameCounts unused{};
+    EXPECT_EQ(emu.GetFrameCounts(8, &unused), 0);
+    EXPECT_EQ(emu.GetFrameCounts(-2, &unused), 0);
+    EXPECT_EQ(emu.GetFrameCounts(0, nullptr), 0);
 }
 
 // The producer is held inside a frame by making its image file a named pipe:
@@ -304,4 +352,27 @@ TEST_F(Acquisition, FourByteColourWhileRunningStaysInTheRingAndDeletingStopsTheT
     EXPECT_EQ(recorder.ExitCount(), exits + 1);
     const std::size_t frames = recorder.Frames().size();
     EXPECT_FALSE(recorder.WaitFrames(frames + 1, std::chrono::milliseconds(100)));
+}
+
+TEST_F(Acquisition, StopFromInsideACallbackEndsAcquisition) {
+    Flat(images_ + "/a.bmp", 32, 16, 7);
+    CIGrabEmu emu(IGEMU_FILE_STORE_FILES);
+    Open(emu, images_, 32, 16, 8, 4);
+    StoppingClient client(&emu);
+    emu.RegisterBufferCallback(&StoppingClient::OnFrame, &client);
+    ASSERT_EQ(emu.Start(), 1);
+    ASSERT_TRUE(WaitUntil([&] { return client.stopped.load(); }));
+    EXPECT_EQ(client.stopResult, 1);
+    EXPECT_EQ(client.startResult, 0);
+    EXPECT_EQ(client.startError, "CIGrabEmu::Start: called from inside a callback");
+    EXPECT_EQ(emu.IsGrabRunning(), 0);
+
+    // From the client's own thread the emulator starts again, after the
+    // stopped callback thread has been joined.
+    ASSERT_EQ(emu.Start(), 1);
+    ASSERT_TRUE(WaitUntil([&] { return client.calls >= 2; }));
+    ASSERT_EQ(emu.Stop(), 1);
+    const KiruFrameCounts c = Counts(emu);
+    EXPECT_EQ(c.produced, c.delivered + c.unclaimed + c.trashed + c.lost);
+    EXPECT_EQ(c.delivered, std::uint64_t(client.calls.load()));
 }

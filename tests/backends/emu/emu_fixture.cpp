@@ -1,23 +1,15 @@
 #include "emu_fixture.h"
 
-#include <filesystem>
-
 #include "support/bmp_writer.h"
 
 namespace kiru_test {
 
 void EmuSandbox::SetUp() {
-    root_ = sandbox_.Create("kiru-emu");
-    ASSERT_FALSE(root_.empty());
-    userData_ = root_ + "/user-data";
+    OsSandbox::SetUp();
     images_ = root_ + "/images";
-    MakeDirs(userData_ + "/Norvale Optics");
+    MakeDirs(localRoot_ + "/Norvale Optics");
     MakeDirs(images_);
-    MakeDirs(root_ + "/work");
-    ASSERT_TRUE(sandbox_.Enter(userData_, root_ + "/shared-data", root_ + "/work"));
 }
-
-void EmuSandbox::MakeDirs(const std::string& path) { std::filesystem::create_directories(path); }
 
 void EmuSandbox::Flat(const std::string& path, int width, int height, std::uint8_t value) {
     ASSERT_TRUE(WriteFlatBmp(path, width, height, value)) << path;

@@ -1,6 +1,6 @@
-// Shared pieces of the emulator tests: a sandbox whose application-data
-// folders and current directory point into a fresh temporary folder, and a
-// recorder of frame and trash callbacks that tests wait on.
+// Shared pieces of the emulator tests: the application-data sandbox with an
+// image folder and the maker's folder made, and a recorder of frame and trash
+// callbacks that tests wait on.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -13,33 +13,26 @@
 #include <string>
 #include <vector>
 
-#include "support/env_sandbox.h"
+#include "support/os_fixture.h"
 #include "support/poll.h"
 
 namespace kiru_test {
 
-class EmuSandbox : public ::testing::Test {
+class EmuSandbox : public OsSandbox {
 protected:
     void SetUp() override;
-    void TearDown() override { EXPECT_TRUE(sandbox_.Leave()); }
 
     // The per-user application-data folder plus "/Norvale Optics/" exists, so
     // the default image folder is <user data>/Norvale Optics//images.
-    std::string DefaultImageFolder() const { return userData_ + "/Norvale Optics//images"; }
+    std::string DefaultImageFolder() const { return localRoot_ + "/Norvale Optics//images"; }
 
-    static void MakeDirs(const std::string& path);
     // An 8-bit grey file whose every pixel is value.
     static void Flat(const std::string& path, int width, int height, std::uint8_t value);
     // An emulator initialized on `folder` and created with the given size.
     static void Open(CIGrabEmu& emu, const std::string& folder, ULONG width, ULONG height, ULONG bits = 8,
                      ULONG buffers = 5, ULONG offsetX = 0, ULONG offsetY = 0);
 
-    std::string root_;      // the sandbox
-    std::string userData_;  // $XDG_DATA_HOME
-    std::string images_;    // a folder for the test's images (root_/images)
-
-private:
-    EnvSandbox sandbox_;
+    std::string images_;  // a folder for the test's images (root_/images)
 };
 
 // One delivered frame or trash report.

@@ -255,7 +255,7 @@ TEST_F(ImageStore, DefaultFolderIsUnderTheApplicationDataElseImagesInTheCurrentD
     EXPECT_EQ(emu.GrabSimplified(0)[0], 3);
 
     // The product name is a subfolder of the maker's folder.
-    const std::string productFolder = userData_ + "/Norvale Optics/Line 4/images";
+    const std::string productFolder = localRoot_ + "/Norvale Optics/Line 4/images";
     MakeDirs(productFolder);
     Flat(productFolder + "/p.bmp", 32, 32, 5);
     CIGrabEmu product(IGEMU_FILE_STORE_FILES);

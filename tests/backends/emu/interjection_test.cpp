@@ -10,16 +10,22 @@
 
 using kiru_test::EmuSandbox;
 
-namespace {
+using Interjection = EmuSandbox;
 
-class Interjection : public EmuSandbox {};
+TEST_F(Interjection, ImagesComeFromAPrivateEmulatorOnTheDefaultFolderElseTheFillPattern) {
+    // With no images the fill pattern is interjected, and the file name is empty.
+    kiru_test::TestGrab empty;
+    ASSERT_EQ(empty.Initialize(), 1);
+    ASSERT_EQ(empty.Create(0, 0, 40, 32, 8, 5, 5000), 1);
+    const unsigned char* pattern = empty.GetNextInterjectImage(IFW_EMU_IMAGE_CALIBRATION, 0, -1);
+    ASSERT_NE(pattern, nullptr);
+    for (int r = 0; r < 32; ++r)
+        for (int c = 0; c < 40; ++c) ASSERT_EQ(pattern[r * 40 + c], std::uint8_t(r + c)) << c << "," << r;
+    empty.SetImgInterjectState(1);
+    EXPECT_STREQ(empty.GetImageFileName(2, 0, 0), "");
 
-}  // namespace
-
-TEST_F(Interjection, ImagesComeFromAPrivateEmulatorOnTheDefaultFolder) {
     MakeDirs(DefaultImageFolder());
     Flat(DefaultImageFolder() + "/one.bmp", 64, 48, 11);
-
     kiru_test::TestGrab grab;
     ASSERT_EQ(grab.Initialize(), 1);
     ASSERT_EQ(grab.Create(0, 0, 64, 48, 8, 5, 5000), 1);
@@ -38,16 +44,4 @@ TEST_F(Interjection, ImagesComeFromAPrivateEmulatorOnTheDefaultFolder) {
     grab.SetImgInterjectState(1);
     ASSERT_NE(grab.GetImageFileName(0, 0, 0), nullptr);
     EXPECT_EQ(std::string(grab.GetImageFileName(-1, 0, 0)), DefaultImageFolder() + "/one.bmp");
-}
-
-TEST_F(Interjection, WithNoImagesTheFillPatternIsInterjected) {
-    kiru_test::TestGrab grab;
-    ASSERT_EQ(grab.Initialize(), 1);
-    ASSERT_EQ(grab.Create(0, 0, 40, 32, 8, 5, 5000), 1);
-    const unsigned char* image = grab.GetNextInterjectImage(IFW_EMU_IMAGE_CALIBRATION, 0, -1);
-    ASSERT_NE(image, nullptr);
-    for (int r = 0; r < 32; ++r)
-        for (int c = 0; c < 40; ++c) ASSERT_EQ(image[r * 40 + c], std::uint8_t(r + c)) << c << "," << r;
-    grab.SetImgInterjectState(1);
-    EXPECT_STREQ(grab.GetImageFileName(2, 0, 0), "");
 }
