@@ -35,7 +35,7 @@
 #include <kiru/kiru.h>
 #include <kiru/station.h>
 
-#include "lateness_stats.h"
+#include "latency_stats.h"
 #include "platform/clock.h"
 
 namespace {
@@ -152,7 +152,7 @@ void Match(const std::vector<double>& due, const std::vector<double>& given, con
         }
         if (found) ++next;
     }
-    const LatenessStats stats = SummarizeLateness(lateness);
+    const LatencyStats stats = SummarizeLatencies(lateness);
     out.decisions = stats.count;
     out.medianUs = stats.medianUs;
     out.p99Us = stats.p99Us;
