@@ -80,7 +80,7 @@ TEST_F(GrabTest, SoftwareTriggeredFramesFillTheRingInOrder) {
         std::memcpy(&inPattern, address, 4);
         EXPECT_EQ(atByte24, static_cast<ULONG>(i + 1));
         EXPECT_EQ(inPattern, static_cast<ULONG>(i + 1));
-        EXPECT_EQ(std::make_pair(ext.Width, ext.Height), std::make_pair(4u, 2u));
+        EXPECT_EQ(std::make_pair(ext.Width, ext.Height), std::make_pair(ULONG{4}, ULONG{2}));
         EXPECT_GT(ext.ArrivalTime, previousArrival);
         previousArrival = ext.ArrivalTime;
         double frameTime = 0;
@@ -118,10 +118,10 @@ TEST_F(GrabTest, AFrameThatFindsEveryBufferHeldIsLostAndCounted) {
     EXPECT_EQ(camera->GrabRelease(grab, -1), 1);
     Fire();
     ASSERT_EQ(Next(grab), 0);
-    EXPECT_EQ(std::make_pair(ext.FrameNumber, ext.LostFrames), std::make_pair(4u, 1u));
+    EXPECT_EQ(std::make_pair(ext.FrameNumber, ext.LostFrames), std::make_pair(ULONG{4}, ULONG{1}));
     ORV_GRAB_STATS stats{};
     ASSERT_EQ(other->GetGrabStats(grab, &stats), 1);
-    EXPECT_EQ(std::make_pair(stats.FramesAcquired, stats.FramesLost), std::make_pair(3u, 1u));
+    EXPECT_EQ(std::make_pair(stats.FramesAcquired, stats.FramesLost), std::make_pair(ULONG{3}, ULONG{1}));
     camera->GrabStop(grab);
     EXPECT_EQ(module->GetGrabStats(grab, &stats), 0);
     EXPECT_EQ(other->GetGrabStats(grab, &stats), 0);

@@ -62,7 +62,7 @@ TEST_F(IoTest, PortsModuleParametersAndRegisterBlocks) {
     ULONG param = 0, output = 0, value = 0;
     ASSERT_TRUE(Station::GetModuleParam("RCS", 0, 93, &param));
     ASSERT_TRUE(Station::GetOutput("RCS", 0, 10, &output));
-    EXPECT_EQ(std::make_pair(param, output), std::make_pair(0x340u, 1u));
+    EXPECT_EQ(std::make_pair(param, output), std::make_pair(ULONG{0x340}, ULONG{1}));
 
     EXPECT_EQ(rcs->WriteModuleReg(93, 0, 1, 1), 1);
     EXPECT_EQ(rcs->WriteModuleReg(93, 16, 4, 0x01020304), 1);
@@ -173,7 +173,7 @@ TEST_F(IoTest, PulseGeneratorsFireAtTheirTime) {
     ASSERT_NE(rcs, nullptr);
     HPULSEGEN micro = rcs->CreatePulseGenUnitEx(3, 1000, 1, 0, 30000);
     HPULSEGEN nano = rcs->CreatePulseGenUnitEx(0, 5000, 0, 1, 0);
-    EXPECT_EQ(std::make_pair(rcs->GetPulseGenType(micro), rcs->GetPulseGenType(nano)), std::make_pair(0u, 1u));
+    EXPECT_EQ(std::make_pair(rcs->GetPulseGenType(micro), rcs->GetPulseGenType(nano)), std::make_pair(ULONG{0}, ULONG{1}));
     EXPECT_EQ(rcs->SetPulseGenDurationEx(micro, 2000, 1, 30000), 1);
     const std::int64_t at = kiru::platform::NowUs() + 2000;
     EXPECT_EQ(rcs->SetPulseGenTime(micro, static_cast<double>(at), 0), 1);

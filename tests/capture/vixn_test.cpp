@@ -153,10 +153,10 @@ TEST_F(VixnTest, HostSideVariablesAndOperators) {
 // Steps run on the board's clock at their times, on the board's thread;
 // deleting a script cancels what it has pending.
 TEST_F(VixnTest, StepsRunAtTheirTimesAndDeletingAScriptCancelsItsPendingSteps) {
-    auto far = std::make_unique<FarScript>(module.get());
-    ASSERT_EQ(far->Create(), 1);
-    ASSERT_TRUE(WaitUntil([&] { return far->bodyRan.GetBaseVal() == 1.0; }));
-    far.reset();
+    auto distant = std::make_unique<FarScript>(module.get());
+    ASSERT_EQ(distant->Create(), 1);
+    ASSERT_TRUE(WaitUntil([&] { return distant->bodyRan.GetBaseVal() == 1.0; }));
+    distant.reset();
     // A later script on the same board still runs at once: the far step is gone.
     StepScript script(module.get());
     EXPECT_EQ(script.Create(), 1);

@@ -458,7 +458,8 @@ TEST(GrabGeometry, UpdateFrameRateSmoothsOverFrames) {
 
 TEST(GrabGeometry, CameraQueries) {
     TestGrab g;
-    unsigned char image[4] = {};  // any non-null window counts as valid
+    unsigned char image[4] = {};
+    HWND window = reinterpret_cast<HWND>(image);  // any non-null window counts as valid
     // One camera in the common layer; SetClientActiveCamera says no quietly.
     const std::string before = g.PlantError();
     EXPECT_EQ(g.SetClientActiveCamera(1), 0);
@@ -468,19 +469,19 @@ TEST(GrabGeometry, CameraQueries) {
     EXPECT_STREQ(g.GetLastErrorMsg(), "CIGrab::SetActiveCamera: Grab not initialized");
     EXPECT_EQ(g.IsCameraDetected(0), 0);
     EXPECT_STREQ(g.GetLastErrorMsg(), "CIGrab::IsCameraDetected: Grab not initialized");
-    EXPECT_EQ(g.Display(image, image), 0);
+    EXPECT_EQ(g.Display(window, image), 0);
     EXPECT_STREQ(g.GetLastErrorMsg(), "CIGrab::Display: Grab not initialized");
 
     ASSERT_EQ(g.Initialize(), 1);
     EXPECT_EQ(g.GetCamAttr(nullptr), 0);
     EXPECT_STREQ(g.GetLastErrorMsg(), "CIGrab::GetCamAttr: Invalid argument");
-    EXPECT_EQ(g.Display(image, image), 0);
+    EXPECT_EQ(g.Display(window, image), 0);
     EXPECT_STREQ(g.GetLastErrorMsg(), "CIGrab::Display: Grab not created");
     EXPECT_EQ(g.GetActiveCamera(), 0);
     ASSERT_EQ(g.Create(0, 0, 640, 480, 8, 5, 5000), 1);
-    EXPECT_EQ(g.Display(nullptr, image) + g.Display(image, nullptr), 0);
+    EXPECT_EQ(g.Display(nullptr, image) + g.Display(window, nullptr), 0);
     EXPECT_STREQ(g.GetLastErrorMsg(), "CIGrab::Display: Invalid argument");
-    EXPECT_EQ(g.Display(image, image), 1);
+    EXPECT_EQ(g.Display(window, image), 1);
 
     // Camera-detected flags: set by back-ends, cleared by Terminate.
     g.m_cameraDetected[0] = g.m_cameraDetected[7] = 1;

@@ -1,13 +1,13 @@
 // Opening files: application-data files and the executable-folder fall-back.
 #include <gtest/gtest.h>
 
-#include <climits>
 #include <cstdio>
 #include <fstream>
 #include <kiru/cios.h>
 #include <string>
 #include <unistd.h>
 
+#include "platform/files.h"
 #include "support/os_fixture.h"
 
 namespace {
@@ -27,10 +27,10 @@ std::string Contents(std::FILE* file) {
 class FileBesideExecutable {
 public:
     explicit FileBesideExecutable(const std::string& contents) : name_("kiru-os-test-" + std::to_string(::getpid())) {
-        char exe[PATH_MAX];
-        const ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
-        const std::string full(exe, n > 0 ? static_cast<std::size_t>(n) : 0);
-        path_ = full.substr(0, full.rfind('/')) + "/" + name_;
+        char exe[4096];
+        const DWORD n = GetModuleFileNameA(nullptr, exe, sizeof exe);
+        const std::string full(exe, n < sizeof exe ? n : 0);
+        path_ = full.substr(0, full.find_last_of("/\\") + 1) + name_;
         std::ofstream(path_, std::ios::binary) << contents;
     }
     ~FileBesideExecutable() { std::remove(path_.c_str()); }
