@@ -31,7 +31,7 @@ void AppendFileName(Char* dest, const Char* fileName) {
 
 template <typename Char>
 void AppendFolder(Char* dest, const Char* folder) {
-    const Char separator[] = {Char('/'), Char(0)};
+    const Char separator[] = {Char(kiru::platform::kPathSeparator), Char(0)};
     AppendCut(dest, folder);
     AppendCut(dest, separator);
 }

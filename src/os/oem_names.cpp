@@ -14,7 +14,7 @@ namespace {
 
 constexpr const wchar_t* kOemIni = L"./oem.ini";
 constexpr const wchar_t* kConfigSection = L"Config";
-constexpr const wchar_t* kDefaultOemName = L"/Norvale Optics/";
+constexpr const wchar_t* kDefaultOemName = L"\\Norvale Optics\\";
 
 // The four caches. The mutex only keeps a copy from tearing; two first
 // callers may still both read oem.ini, and they store the same values.
@@ -42,7 +42,11 @@ void StoreBoth(const wchar_t* value, wchar_t* wideCache, char* narrowCache) {
 
 }  // namespace
 
-void ReadOemName(wchar_t* out) { ReadConfigValue(L"OEMName", kDefaultOemName, out); }
+void ReadOemName(wchar_t* out) {
+    ReadConfigValue(L"OEMName", kDefaultOemName, out);
+    // The default is written with backslashes too, and read like a value.
+    kiru::platform::BackslashesToSeparators(out);
+}
 
 void ReadOemFolderName(const wchar_t* defaultName, wchar_t* out) {
     ReadConfigValue(L"OEMFolderName", defaultName != nullptr ? defaultName : L"", out);

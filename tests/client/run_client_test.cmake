@@ -30,6 +30,8 @@ if(TOOLCHAIN)
   set(toolchain -DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN})
   string(REPLACE "|" ";" emulator "${EMULATOR}")
   set(rpath "")
+  # The client brings its own compiler runtime, linked in, as Kiru.dll does.
+  string(APPEND CLIENT_CXX_FLAGS " -static")
 endif()
 
 run(${CMAKE_COMMAND} -S ${KIRU_SOURCE_DIR}/tests/client/project -B ${WORK_DIR}/build ${toolchain}

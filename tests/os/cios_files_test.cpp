@@ -74,7 +74,7 @@ TEST_F(OpeningFiles, AppDataFopenOpensTheBuiltPathOrTheBareFileName) {
         std::wstring file;
         const char* contents;
         std::string path;
-    } cases[] = {{L"cfg.txt", "app data", localRoot_ + "/Norvale Optics/Cams/cfg.txt"},
+    } cases[] = {{L"cfg.txt", "app data", kiru_test::NativePath(localRoot_ + "/Norvale Optics/Cams/cfg.txt")},
                  {L"only-here.txt", "current directory", "only-here.txt"},
                  {Wide(".\\" + beside.Name()), "beside", ".\\" + beside.Name()},
                  {L"nowhere.txt", "(none)", "nowhere.txt"}};

@@ -9,6 +9,8 @@
 
 namespace {
 
+std::string N(const std::string& path) { return kiru_test::NativePath(path); }
+
 // What a path builder wrote into its buffer, wide characters narrowed.
 template <class Char, class Build>
 std::string Built(Build build) {
@@ -29,13 +31,15 @@ protected:
             [&](wchar_t* b) { return once ? CiOS::AppDataPathOnce(b, sub, file) : CiOS::AppDataPath(b, sub, file); });
     }
     // The four builders' answers for one request, each from empty name caches.
-    void ExpectEveryForm(const char* sub, const char* file, const std::string& expected) {
+    // Expected paths are written with '/' and compared in the system's spelling
+    // (native false: compared as written).
+    void ExpectEveryForm(const char* sub, const char* file, const std::string& expected, bool native = true) {
         const std::wstring wideSub = sub ? Wide(sub) : L"", wideFile = file ? Wide(file) : L"";
         const wchar_t* ws = sub ? wideSub.c_str() : nullptr;
         const wchar_t* wf = file ? wideFile.c_str() : nullptr;
         const std::string forms[] = {(CiOS::ResetOEMName(), Path(sub, file)), (CiOS::ResetOEMName(), Path(ws, wf)),
                                      Path(sub, file, true), Path(ws, wf, true)};
-        for (int i = 0; i < 4; ++i) EXPECT_EQ(forms[i], expected) << "form " << i;
+        for (int i = 0; i < 4; ++i) EXPECT_EQ(forms[i], native ? N(expected) : expected) << "form " << i;
     }
 };
 
@@ -52,59 +56,59 @@ TEST_F(AppDataPaths, FolderChoiceFileNameFormsAndTheMakerName) {
     // A leading current-folder prefix is dropped (after the "one more" separator of an empty subfolder).
     ExpectEveryForm("", ".\\images", L + "Norvale Optics//images");
     ExpectEveryForm("", "./images", L + "Norvale Optics//images");
-    ExpectEveryForm(nullptr, "a/./b", L + "Norvale Optics/a/./b");
+    ExpectEveryForm(nullptr, "a/./b", N(L + "Norvale Optics/") + "a/./b", false);  // the name as given
     // No file name: the folder.
     MakeDirs(L + "Norvale Optics/Cams");
     ExpectEveryForm("Cams", nullptr, L + "Norvale Optics/Cams/");
     ExpectEveryForm(nullptr, nullptr, L + "Norvale Optics/");
     // Absolute names come back unchanged.
     for (const char* name : {"/opt/station/cam.txt", "\\\\server\\share\\x.bmp", "C:\\data\\x.bmp", "d:rel.txt"})
-        ExpectEveryForm("Cams", name, name);
+        ExpectEveryForm("Cams", name, name, false);
     // The maker's folder from oem.ini, backslashes read as separators.
     WriteOemIni("; station settings\n[config]\n  oemname =  \\Example\\  \n");
     ExpectEveryForm(nullptr, "f", C + "Example/f");
 }
 
 TEST_F(AppDataPaths, CachedNamesStayUntilReset) {
-    WriteOemIni("[Config]\nOEMName=/First/\n");
-    EXPECT_EQ(Path(nullptr, "f"), commonRoot_ + "/First/f");
-    WriteOemIni("[Config]\nOEMName=/Second/\n");
-    EXPECT_EQ(Path(nullptr, "f"), commonRoot_ + "/First/f");
+    WriteOemIni("[Config]\nOEMName=\\First\\\n");
+    EXPECT_EQ(Path(nullptr, "f"), N(commonRoot_ + "/First/f"));
+    WriteOemIni("[Config]\nOEMName=\\Second\\\n");
+    EXPECT_EQ(Path(nullptr, "f"), N(commonRoot_ + "/First/f"));
     // The once forms read oem.ini every time and leave the caches alone.
-    EXPECT_EQ(Path(nullptr, "f", true), commonRoot_ + "/Second/f");
-    EXPECT_EQ(Path(nullptr, L"f", true), commonRoot_ + "/Second/f");
+    EXPECT_EQ(Path(nullptr, "f", true), N(commonRoot_ + "/Second/f"));
+    EXPECT_EQ(Path(nullptr, L"f", true), N(commonRoot_ + "/Second/f"));
     // The wide call reads nothing: both name caches were filled together.
     // The folder-name cache stays empty, being filled only by a wide call
     // that finds the name cache empty.
-    EXPECT_EQ(Path(nullptr, L"f"), commonRoot_ + "/First/f");
-    EXPECT_EQ(Path(L"Cams", L"f"), commonRoot_ + "/First//f");
+    EXPECT_EQ(Path(nullptr, L"f"), N(commonRoot_ + "/First/f"));
+    EXPECT_EQ(Path(L"Cams", L"f"), N(commonRoot_ + "/First//f"));
     CiOS::ResetOEMName();
-    EXPECT_EQ(Path(nullptr, "f"), commonRoot_ + "/Second/f");
+    EXPECT_EQ(Path(nullptr, "f"), N(commonRoot_ + "/Second/f"));
 
     // A wide call fills the narrow cache as well; a once call fills none.
     CiOS::ResetOEMName();
-    EXPECT_EQ(Path(L"Sub", L"f", true), commonRoot_ + "/Second/Sub/f");
-    WriteOemIni("[Config]\nOEMName=/Third/\n");
-    EXPECT_EQ(Path(nullptr, L"f"), commonRoot_ + "/Third/f");
-    WriteOemIni("[Config]\nOEMName=/Fourth/\n");
-    EXPECT_EQ(Path(nullptr, "f"), commonRoot_ + "/Third/f");
+    EXPECT_EQ(Path(L"Sub", L"f", true), N(commonRoot_ + "/Second/Sub/f"));
+    WriteOemIni("[Config]\nOEMName=\\Third\\\n");
+    EXPECT_EQ(Path(nullptr, L"f"), N(commonRoot_ + "/Third/f"));
+    WriteOemIni("[Config]\nOEMName=\\Fourth\\\n");
+    EXPECT_EQ(Path(nullptr, "f"), N(commonRoot_ + "/Third/f"));
 }
 
 TEST_F(AppDataPaths, WideBuilderKeepsTheFirstSubfolderUntilReset) {
-    EXPECT_EQ(Path(L"First", L"f"), commonRoot_ + "/Norvale Optics/First/f");
-    EXPECT_EQ(Path(L"Second", L"f"), commonRoot_ + "/Norvale Optics/First/f");
-    EXPECT_EQ(Path(nullptr, L"f"), commonRoot_ + "/Norvale Optics/f");
+    EXPECT_EQ(Path(L"First", L"f"), N(commonRoot_ + "/Norvale Optics/First/f"));
+    EXPECT_EQ(Path(L"Second", L"f"), N(commonRoot_ + "/Norvale Optics/First/f"));
+    EXPECT_EQ(Path(nullptr, L"f"), N(commonRoot_ + "/Norvale Optics/f"));
     // The narrow builder appends its own argument.
-    EXPECT_EQ(Path("Second", "f"), commonRoot_ + "/Norvale Optics/Second/f");
+    EXPECT_EQ(Path("Second", "f"), N(commonRoot_ + "/Norvale Optics/Second/f"));
     CiOS::ResetOEMName();
-    EXPECT_EQ(Path(L"Second", L"f"), commonRoot_ + "/Norvale Optics/Second/f");
+    EXPECT_EQ(Path(L"Second", L"f"), N(commonRoot_ + "/Norvale Optics/Second/f"));
 
     // An OEMFolderName replaces every caller's subfolder in the wide forms.
     CiOS::ResetOEMName();
     WriteOemIni("[Config]\nOEMFolderName=Vendor\\Product\n");
-    EXPECT_EQ(Path(L"Cams", L"f"), commonRoot_ + "/Norvale Optics/Vendor/Product/f");
-    EXPECT_EQ(Path(L"Cams", L"f", true), commonRoot_ + "/Norvale Optics/Vendor/Product/f");
-    EXPECT_EQ(Path("Cams", "f", true), commonRoot_ + "/Norvale Optics/Cams/f");
+    EXPECT_EQ(Path(L"Cams", L"f"), N(commonRoot_ + "/Norvale Optics/Vendor/Product/f"));
+    EXPECT_EQ(Path(L"Cams", L"f", true), N(commonRoot_ + "/Norvale Optics/Vendor/Product/f"));
+    EXPECT_EQ(Path("Cams", "f", true), N(commonRoot_ + "/Norvale Optics/Cams/f"));
 }
 
 TEST_F(AppDataPaths, LongResultsAreCutInsideTheBuffer) {
@@ -123,9 +127,9 @@ TEST_F(AppDataPaths, LongResultsAreCutInsideTheBuffer) {
     const std::size_t length =
         FilledLength<char>([&](char* b) { CiOS::AppDataPathOnce(b, nullptr, accents.c_str()); });
     EXPECT_GE(length, MAX_PATH - 2u);
-    EXPECT_EQ((length - (commonRoot_ + "/Norvale Optics/").size()) % 2, 0u);
+    EXPECT_EQ((length - N(commonRoot_ + "/Norvale Optics/").size()) % 2, 0u);
     // An overlong maker name is cut too.
-    WriteOemIni("[Config]\nOEMName=/" + std::string(500, 'o') + "/\n");
+    WriteOemIni("[Config]\nOEMName=\\" + std::string(500, 'o') + "\\\n");
     CiOS::ResetOEMName();
     EXPECT_EQ(FilledLength<char>([&](char* b) { CiOS::AppDataPath(b, "Cams", "f"); }), MAX_PATH - 1u);
 }

@@ -12,7 +12,7 @@ void OsSandbox::SetUp() {
     commonRoot_ = root_ + "/shared-data";
     cwd_ = root_ + "/work";
     MakeDirs(cwd_);
-    ASSERT_TRUE(sandbox_.Enter(localRoot_, commonRoot_ + ":" + root_ + "/second", cwd_));
+    ASSERT_TRUE(sandbox_.Enter(localRoot_, commonRoot_ + kiru_test::kFolderListSeparator + root_ + "/second", cwd_));
 }
 
 void OsSandbox::TearDown() { EXPECT_TRUE(sandbox_.Leave()); }

@@ -20,14 +20,20 @@ constexpr int kMaxCameras = 8;
 constexpr const char* kPlayFolders[3] = {"", "pass/", "fail/"};
 constexpr const char* kCalibFolder = "calib/";
 
+using kiru::platform::kPathSeparator;
+
 // Camera 0 reads the image folder itself, camera n the subfolder Cam<n+1>.
 std::string CameraFolder(const std::string& base, int camera) {
     if (camera == 0) return base;
-    return base + "/Cam" + std::to_string(camera + 1);
+    return base + kPathSeparator + "Cam" + std::to_string(camera + 1);
 }
 
 // "<camera folder>/" or "<camera folder>/pass/", ready for a file name.
-std::string FolderPrefix(const std::string& camera, const char* sub) { return camera + "/" + sub; }
+std::string FolderPrefix(const std::string& camera, const char* sub) {
+    std::string prefix = camera + kPathSeparator + sub;
+    if (!prefix.empty() && prefix.back() == '/') prefix.back() = kPathSeparator;
+    return prefix;
+}
 
 // A folder that begins with a full stop is taken from the current directory
 // at every count, so changing the directory changes the folder read.
@@ -38,8 +44,9 @@ std::string AbsoluteFolder(const char* folder) {
     if (::getcwd(cwd, sizeof cwd) == nullptr) return path;
     // "./x" and "." drop their full stop; other names (".x", "../x") are
     // names inside the current directory.
-    if (path.size() == 1 || path[1] == '/') return std::string(cwd) + path.substr(1);
-    return std::string(cwd) + "/" + path;
+    if (path.size() == 1) return cwd;
+    if (path[1] == '/' || path[1] == '\\') return std::string(cwd) + kPathSeparator + path.substr(2);
+    return std::string(cwd) + kPathSeparator + path;
 }
 
 char* CopyString(const std::string& text) {

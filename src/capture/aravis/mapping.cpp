@@ -95,8 +95,10 @@ PixelLayout PixelFormatLayout(const std::string& pixelFormat) {
 
 std::string MacText(ULONG high, ULONG low) {
     char text[24];
-    std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", (high >> 8) & 0xFF, high & 0xFF,
-                  (low >> 24) & 0xFF, (low >> 16) & 0xFF, (low >> 8) & 0xFF, low & 0xFF);
+    const unsigned bytes[6] = {unsigned(high >> 8) & 0xFF, unsigned(high) & 0xFF, unsigned(low >> 24) & 0xFF,
+                               unsigned(low >> 16) & 0xFF, unsigned(low >> 8) & 0xFF, unsigned(low) & 0xFF};
+    std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", bytes[0], bytes[1], bytes[2], bytes[3],
+                  bytes[4], bytes[5]);
     return text;
 }
 

@@ -6,7 +6,7 @@ namespace kiru_test {
 
 void EmuSandbox::SetUp() {
     OsSandbox::SetUp();
-    images_ = root_ + "/images";
+    images_ = NativePath(root_ + "/images");
     MakeDirs(localRoot_ + "/Norvale Optics");
     MakeDirs(images_);
 }

@@ -16,6 +16,7 @@
 #include "support/bmp_writer.h"
 
 using kiru_test::BmpSpec;
+using kiru_test::NativePath;
 using kiru_test::SpecOf;
 
 namespace {
@@ -64,11 +65,11 @@ TEST_F(ImageStore, EachCameraPlaysItsFolderThenPassThenFailInDirectoryOrder) {
         const std::string path = images_ + "/" + name;
         MakeDirs(path.substr(0, path.rfind('/')));
         Flat(path, 32, 32, std::uint8_t(next));
-        value[path] = next++;
+        value[NativePath(path)] = next++;
     }
     std::vector<std::string> expected;
     for (const char* sub : {"", "pass/", "fail/"}) {
-        for (const std::string& name : ListedOrder(images_ + "/" + sub)) expected.push_back(images_ + "/" + sub + name);
+        for (const std::string& name : ListedOrder(images_ + "/" + sub)) expected.push_back(NativePath(images_ + "/" + sub + name));
     }
     ASSERT_EQ(expected.size(), 7u);
 
@@ -83,11 +84,11 @@ TEST_F(ImageStore, EachCameraPlaysItsFolderThenPassThenFailInDirectoryOrder) {
         EXPECT_EQ(emu.GetImageFileName(0, 0, 0), file) << i;
         EXPECT_EQ(frame[0], value[file]) << file;
         EXPECT_EQ(frame[32 * 32 - 1], value[file]) << file;
-        EXPECT_EQ(frame[32 * 32], value[images_ + "/Cam2/y.bmp"]);  // camera 1, one image further on
+        EXPECT_EQ(frame[32 * 32], value[NativePath(images_ + "/Cam2/y.bmp")]);  // camera 1, one image further on
     }
     ASSERT_EQ(emu.SetClientActiveCamera(1), 1);
     emu.GrabSimplified(0);
-    EXPECT_EQ(emu.GetImageFileName(0, 0, 0), images_ + "/Cam2/y.bmp");
+    EXPECT_EQ(emu.GetImageFileName(0, 0, 0), NativePath(images_ + "/Cam2/y.bmp"));
     EXPECT_EQ(emu.GetImageTypeCount(IFW_EMU_IMAGE_ORDINARY), 0);
     EXPECT_EQ(emu.GetLoadedImagePtr(IFW_EMU_IMAGE_ORDINARY, 0, 0), nullptr);
     EXPECT_EQ(emu.UsesSimplifiedGrab(), 1);
@@ -165,7 +166,7 @@ TEST_F(ImageStore, WithoutConformAnyFileOfAnotherSizeOrDepthIsLeftOut) {
         for (int i = 0; i < 10; ++i) {
             emu.GrabSimplified(0);
             std::string name = emu.GetImageFileName(0, 0, 0);
-            name = name.substr(name.rfind('/') + 1);
+            name = name.substr(name.find_last_of("/\\") + 1);
             if (std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
         }
         std::sort(names.begin(), names.end());
@@ -196,7 +197,7 @@ TEST_F(ImageStore, NewerHeadersAndEmptyFoldersGiveTheFillPatternMovingWithTheGra
 }
 
 TEST_F(ImageStore, ADotPathFollowsTheCurrentDirectory) {
-    const std::string a = root_ + "/work/A", b = root_ + "/work/B";
+    const std::string a = NativePath(root_ + "/work/A"), b = NativePath(root_ + "/work/B");
     MakeDirs(a + "/imgs");
     MakeDirs(b + "/imgs");
     Flat(a + "/imgs/a.bmp", 32, 32, 1);
@@ -206,15 +207,15 @@ TEST_F(ImageStore, ADotPathFollowsTheCurrentDirectory) {
     Open(emu, ".\\imgs", 32, 32);
     EXPECT_STREQ(emu.GetImagePath(), ".\\imgs");  // the application-data folder had nothing
     EXPECT_EQ(emu.GrabSimplified(0)[0], 1);
-    EXPECT_EQ(emu.GetImageFileName(0, 0, 0), a + "/imgs/a.bmp");
+    EXPECT_EQ(emu.GetImageFileName(0, 0, 0), NativePath(a + "/imgs/a.bmp"));
     ASSERT_EQ(::chdir(b.c_str()), 0);
     ASSERT_EQ(emu.Create(0, 0, 32, 32, 8, 5, 5000), 1);
     EXPECT_EQ(emu.GrabSimplified(0)[0], 2);
-    EXPECT_EQ(emu.GetImageFileName(0, 0, 0), b + "/imgs/b.bmp");
+    EXPECT_EQ(emu.GetImageFileName(0, 0, 0), NativePath(b + "/imgs/b.bmp"));
 }
 
 TEST_F(ImageStore, EmulateFromNewImagePathRecreatesOnlyWithASize) {
-    const std::string other = root_ + "/other";
+    const std::string other = NativePath(root_ + "/other");
     MakeDirs(other);
     Flat(images_ + "/a.bmp", 32, 32, 1);
     Flat(other + "/b.bmp", 64, 48, 2);
@@ -232,7 +233,7 @@ TEST_F(ImageStore, EmulateFromNewImagePathRecreatesOnlyWithASize) {
     EXPECT_EQ(emu.GetWidth(), 64u);
     EXPECT_EQ(emu.GetHeight(), 48u);
     EXPECT_EQ(emu.GrabSimplified(0)[0], 2);
-    EXPECT_EQ(emu.GetImageFileName(0, 0, 0), other + "/b.bmp");
+    EXPECT_EQ(emu.GetImageFileName(0, 0, 0), NativePath(other + "/b.bmp"));
 }
 
 TEST_F(ImageStore, DefaultFolderIsUnderTheApplicationDataElseImagesInTheCurrentDirectory) {
@@ -244,13 +245,13 @@ TEST_F(ImageStore, DefaultFolderIsUnderTheApplicationDataElseImagesInTheCurrentD
     EXPECT_STREQ(fallback.GetImagePath(), "./images");
     ASSERT_EQ(fallback.Create(0, 0, 32, 32, 8, 5, 5000), 1);
     EXPECT_EQ(fallback.GrabSimplified(0)[0], 4);
-    EXPECT_EQ(fallback.GetImageFileName(0, 0, 0), root_ + "/work/images/w.bmp");
+    EXPECT_EQ(fallback.GetImageFileName(0, 0, 0), NativePath(root_ + "/work/images/w.bmp"));
 
     MakeDirs(DefaultImageFolder());
     Flat(DefaultImageFolder() + "/d.bmp", 32, 32, 3);
     CIGrabEmu emu(IGEMU_FILE_STORE_FILES);
     ASSERT_EQ(emu.Initialize(), 1);
-    EXPECT_EQ(emu.GetImagePath(), DefaultImageFolder());
+    EXPECT_EQ(emu.GetImagePath(), NativePath(DefaultImageFolder()));
     ASSERT_EQ(emu.Create(0, 0, 32, 32, 8, 5, 5000), 1);
     EXPECT_EQ(emu.GrabSimplified(0)[0], 3);
 
@@ -262,7 +263,7 @@ TEST_F(ImageStore, DefaultFolderIsUnderTheApplicationDataElseImagesInTheCurrentD
     wchar_t name[] = L"Line 4";
     product.SetProductName(name);
     ASSERT_EQ(product.Initialize(), 1);
-    EXPECT_EQ(product.GetImagePath(), productFolder);
+    EXPECT_EQ(product.GetImagePath(), NativePath(productFolder));
 }
 
 TEST_F(ImageStore, ImageRegionReducesTheSizeUnlessTheHeightWasChosen) {

@@ -9,6 +9,7 @@
 #include "support/test_grab.h"
 
 using kiru_test::EmuSandbox;
+using kiru_test::NativePath;
 
 using Interjection = EmuSandbox;
 
@@ -43,5 +44,5 @@ TEST_F(Interjection, ImagesComeFromAPrivateEmulatorOnTheDefaultFolderElseTheFill
     EXPECT_EQ(grab.GetImageFileName(0, 0, 0), nullptr);
     grab.SetImgInterjectState(1);
     ASSERT_NE(grab.GetImageFileName(0, 0, 0), nullptr);
-    EXPECT_EQ(std::string(grab.GetImageFileName(-1, 0, 0)), DefaultImageFolder() + "/one.bmp");
+    EXPECT_EQ(std::string(grab.GetImageFileName(-1, 0, 0)), NativePath(DefaultImageFolder() + "/one.bmp"));
 }
