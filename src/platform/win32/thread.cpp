@@ -2,6 +2,8 @@
 // object, so a wait on it is a join with time-out.
 #include "platform/thread.h"
 
+#include <mmsystem.h>
+
 #include <memory>
 
 #include "platform/thread_identity.h"
@@ -10,8 +12,30 @@
 namespace kiru::platform {
 namespace {
 
+// Waits and sleeps wake on the system timer's tick, 15.6 ms unless some
+// program asks for a finer one, while the library's threads time strobes and
+// decisions in milliseconds. Each library thread asks for the finest period
+// while it runs; the system counts the requests and keeps the finest asked.
+class FineTimerPeriod {
+public:
+    FineTimerPeriod() {
+        TIMECAPS caps{};
+        if (::timeGetDevCaps(&caps, sizeof caps) == MMSYSERR_NOERROR && ::timeBeginPeriod(caps.wPeriodMin) == TIMERR_NOERROR)
+            period_ = caps.wPeriodMin;
+    }
+    ~FineTimerPeriod() {
+        if (period_ != 0) ::timeEndPeriod(period_);
+    }
+    FineTimerPeriod(const FineTimerPeriod&) = delete;
+    FineTimerPeriod& operator=(const FineTimerPeriod&) = delete;
+
+private:
+    UINT period_ = 0;
+};
+
 DWORD WINAPI RunBody(void* arg) {
     std::unique_ptr<std::function<DWORD()>> body(static_cast<std::function<DWORD()>*>(arg));
+    FineTimerPeriod fineTimer;
     return (*body)();
 }
 
