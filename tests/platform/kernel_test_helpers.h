@@ -5,13 +5,14 @@
 
 #if defined(_WIN32)
 #  include <winternl.h>
+
+#  include "support/win32/wine.h"
 #else
 #  include <sys/syscall.h>
 #  include <unistd.h>
 #endif
 
 #include <atomic>
-#include <cstdio>
 #include <fstream>
 #include <functional>
 #include <string>
@@ -26,16 +27,34 @@ namespace kiru_test {
 using KernelThreadId = long;
 
 #if defined(_WIN32)
-// Wine shows the Linux file system as drive Z:.
-constexpr const char* kProcFolder = "Z:/proc";
+
+// Under Wine each thread is a Linux task, but Wine's process and thread ids
+// are its own numbering and the system call gives the Linux ones. Only
+// called under Wine: on Windows the instruction means something else.
+inline long LinuxSyscall0(long number) {
+    long result;
+    __asm__ volatile("syscall" : "=a"(result) : "a"(number) : "rcx", "r11", "memory");
+    return result;
+}
+constexpr long kLinuxGetpid = 39, kLinuxGettid = 186;
+
+// Files are opened by Wine's server process, so "/proc/self" would be the
+// server: the process is named by its Linux id, through drive Z:.
+inline std::string TaskFolder() {
+    static const std::string folder = "Z:/proc/" + std::to_string(LinuxSyscall0(kLinuxGetpid)) + "/task/";
+    return folder;
+}
+
 #else
-constexpr const char* kProcFolder = "/proc";
+
+inline std::string TaskFolder() { return "/proc/self/task/"; }
+
 #endif
 
 // The scheduling state letter of a Linux task of this process ('S' when it
 // sleeps), or 0 when it cannot be read.
 inline char LinuxTaskState(KernelThreadId id) {
-    std::ifstream stat(std::string(kProcFolder) + "/self/task/" + std::to_string(id) + "/stat");
+    std::ifstream stat(TaskFolder() + std::to_string(id) + "/stat");
     const std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
     const auto close = text.rfind(')');
     return close != std::string::npos && close + 2 < text.size() ? text[close + 2] : 0;
@@ -43,20 +62,15 @@ inline char LinuxTaskState(KernelThreadId id) {
 
 #if defined(_WIN32)
 
-// Under Wine each thread is a Linux task, which /proc names from inside it;
-// on Windows itself there is no /proc and the system's thread id stands in
-// (negative, to tell the two apart).
+// Under Wine the thread's Linux task id; on Windows the system's thread id,
+// negative to tell the two apart.
 inline KernelThreadId KernelTid() {
-    if (std::FILE* self = std::fopen((std::string(kProcFolder) + "/thread-self/stat").c_str(), "r")) {
-        long id = 0;
-        const bool read = std::fscanf(self, "%ld", &id) == 1;
-        std::fclose(self);
-        if (read && id > 0) return id;
-    }
+    if (UnderWine()) return LinuxSyscall0(kLinuxGettid);
     return -static_cast<KernelThreadId>(::GetCurrentThreadId());
 }
 
 // Windows reports a waiting thread's state (5) among the process's threads.
+// Wine reports 0 for every thread, hence the Linux task state there.
 inline bool WindowsThreadWaits(DWORD threadId) {
     std::vector<unsigned char> buffer(1 << 20);
     ULONG used = 0;

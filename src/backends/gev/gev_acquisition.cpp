@@ -14,6 +14,7 @@
 #include <kiru/scoped_handles.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <optional>
 #include <vector>
@@ -179,10 +180,19 @@ int CIGrabGev::Terminate() {
         for (int c = 0; c < kMaxCameras; ++c) {
             if (m_camModule[c] == nullptr) continue;
             if (m_camera[c] != nullptr) {
+                const char* cameraIp = CameraText(m_camera[c], kParamCameraIp);
                 MIB_IPNETROW row{};
                 row.dwIndex = OrxGetAdapterIndexFromIP(inet_addr(CameraText(m_camera[c], kParamHostIp)));
-                row.dwAddr = inet_addr(CameraText(m_camera[c], kParamCameraIp));
-                DeleteIpNetEntry(&row);
+                row.dwAddr = inet_addr(cameraIp);
+                // No entry is the state wanted (it was never set, or the
+                // system lost it); any other refusal leaves one behind.
+                const DWORD error = DeleteIpNetEntry(&row);
+                if (error != NO_ERROR && error != ERROR_NOT_FOUND) {
+                    char line[160];
+                    std::snprintf(line, sizeof line, "static address entry for %s not removed (error %lu)", cameraIp,
+                                  static_cast<unsigned long>(error));
+                    DbgPrint(line);
+                }
             }
             delete m_interrupt[c];
             m_interrupt[c] = nullptr;

@@ -1,19 +1,17 @@
 // Adapters on Windows: the system's table of IPv4 addresses.
 #include "platform/adapters.h"
 
-#include <winsock2.h>
-#include <iphlpapi.h>
-
 #include <vector>
+
+#include "platform/win32/ip_helper_table.h"
 
 namespace kiru::platform {
 
 ULONG AdapterIndexOfAddress(ULONG addressNetworkOrder) {
-    ULONG size = 0;
-    if (::GetIpAddrTable(nullptr, &size, FALSE) != ERROR_INSUFFICIENT_BUFFER || size == 0) return 0;
-    std::vector<unsigned char> buffer(size);
-    auto* table = reinterpret_cast<MIB_IPADDRTABLE*>(buffer.data());
-    if (::GetIpAddrTable(table, &size, FALSE) != NO_ERROR) return 0;
+    const std::vector<unsigned char> buffer = detail::ReadIpHelperTable(
+        [](void* table, ULONG* size) { return ::GetIpAddrTable(static_cast<MIB_IPADDRTABLE*>(table), size, FALSE); });
+    if (buffer.empty()) return 0;
+    const auto* table = reinterpret_cast<const MIB_IPADDRTABLE*>(buffer.data());
     for (DWORD i = 0; i < table->dwNumEntries; ++i)
         if (table->table[i].dwAddr == addressNetworkOrder) return table->table[i].dwIndex;
     return 0;

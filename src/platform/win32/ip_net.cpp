@@ -5,15 +5,16 @@
 
 #include <vector>
 
+#include "platform/win32/ip_helper_table.h"
+
 namespace kiru::platform {
 
 std::vector<MIB_IPNETROW> StaticArpEntries() {
     std::vector<MIB_IPNETROW> rows;
-    ULONG size = 0;
-    if (::GetIpNetTable(nullptr, &size, FALSE) != ERROR_INSUFFICIENT_BUFFER || size == 0) return rows;
-    std::vector<unsigned char> buffer(size);
-    auto* table = reinterpret_cast<MIB_IPNETTABLE*>(buffer.data());
-    if (::GetIpNetTable(table, &size, FALSE) != NO_ERROR) return rows;
+    const std::vector<unsigned char> buffer = detail::ReadIpHelperTable(
+        [](void* table, ULONG* size) { return ::GetIpNetTable(static_cast<MIB_IPNETTABLE*>(table), size, FALSE); });
+    if (buffer.empty()) return rows;
+    const auto* table = reinterpret_cast<const MIB_IPNETTABLE*>(buffer.data());
     for (DWORD i = 0; i < table->dwNumEntries; ++i)
         if (table->table[i].dwType == MIB_IPNET_TYPE_STATIC) rows.push_back(table->table[i]);
     return rows;
