@@ -1,15 +1,40 @@
 // Helpers of the lateness benchmarks: threads that keep the processors busy
-// and the count of this process's real-time threads. The order statistics of
-// the samples are in latency_stats.h.
+// and the count of this process's real-time (on Windows: time-critical)
+// threads. The order statistics of the samples are in latency_stats.h.
 #pragma once
-
-#include <dirent.h>
-#include <sched.h>
 
 #include <atomic>
 #include <cstdlib>
 #include <thread>
 #include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+// After windows.h, which it needs.
+#include <tlhelp32.h>
+
+// Threads of this process at time-critical priority, the highest a thread of
+// a normal process can ask for.
+inline int RealTimeThreads() {
+    const HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return 0;
+    const DWORD self = ::GetCurrentProcessId();
+    int count = 0;
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = ::Thread32First(snapshot, &entry); more; more = ::Thread32Next(snapshot, &entry)) {
+        if (entry.th32OwnerProcessID != self) continue;
+        if (HANDLE thread = ::OpenThread(THREAD_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ThreadID)) {
+            if (::GetThreadPriority(thread) == THREAD_PRIORITY_TIME_CRITICAL) ++count;
+            ::CloseHandle(thread);
+        }
+    }
+    ::CloseHandle(snapshot);
+    return count;
+}
+#else
+#include <dirent.h>
+#include <sched.h>
 
 // Threads of this process running with a real-time policy (time-critical
 // threads ask for one; the system may refuse).
@@ -26,6 +51,7 @@ inline int RealTimeThreads() {
     }
     return count;
 }
+#endif
 
 // Threads spinning on the processors for as long as the object lives.
 class BusyThreads {

@@ -15,9 +15,6 @@
 // time-critical thread: what the platform's wait adds by itself.
 #include <benchmark/benchmark.h>
 
-#include <dirent.h>
-#include <sched.h>
-
 #include <atomic>
 #include <chrono>
 #include <cstdio>

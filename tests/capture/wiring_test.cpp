@@ -61,11 +61,7 @@ void OnEvent(void* context) { ++*static_cast<std::atomic<int>*>(context); }
 // A 24-bit bitmap of one colour (0xRRGGBB); its path.
 std::string UniformScene(const char* name, int width, int height, std::uint32_t colour) {
     const std::string path = ::testing::TempDir() + name;
-    kiru_test::BmpSpec spec;
-    spec.width = width;
-    spec.height = height;
-    spec.bits = 24;
-    EXPECT_TRUE(kiru_test::WriteBmp(path, spec, [&](int, int) { return colour; }));
+    EXPECT_TRUE(kiru_test::WriteBmp(path, kiru_test::SpecOf(width, height, 24), [&](int, int) { return colour; }));
     return path;
 }
 

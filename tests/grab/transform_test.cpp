@@ -12,22 +12,15 @@
 #include <vector>
 
 #include "image/image_kernels.h"
+#include "support/pattern.h"
 #include "support/test_grab.h"
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using kiru_test::Bytes;
+using kiru_test::Pattern;
 
 Bytes Copy(const unsigned char* p, std::size_t n) { return Bytes(p, p + n); }
-
-Bytes Pattern(std::size_t n, std::uint32_t seed) {
-    Bytes b(n);
-    for (auto& v : b) {
-        seed = seed * 1664525u + 1013904223u;
-        v = static_cast<std::uint8_t>(seed >> 24);
-    }
-    return b;
-}
 
 // Either grab class with a frame geometry of any size (also below Create's
 // 32-pixel minimum, the way a back-end adopts the size of a stored image)

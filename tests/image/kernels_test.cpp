@@ -9,20 +9,13 @@
 #include <vector>
 
 #include "image/image_kernels.h"
+#include "support/pattern.h"
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using kiru_test::Bytes;
+using kiru_test::Pattern;
 using namespace kiru::img;
-
-Bytes Pattern(std::size_t n, std::uint32_t seed) {
-    Bytes b(n);
-    for (auto& v : b) {
-        seed = seed * 1664525u + 1013904223u;
-        v = static_cast<std::uint8_t>(seed >> 24);
-    }
-    return b;
-}
 
 // The rotation exactly as described: inverse mapping in floating point and
 // (int)(x + 0.5) sampling, one pixel at a time, into dst as given.

@@ -2,13 +2,17 @@
 
 int MemoryStorage::Write(const char* op, const char* key, Type type, double value) {
     calls_.push_back(Call{op, key, value});
-    if (writesUntilFailure_ > 0 && --writesUntilFailure_ == 0) return 1;
+    if (broken_ || (writesUntilFailure_ > 0 && --writesUntilFailure_ == 0)) return 1;
     values_[key] = Value{type, value};
     return 0;
 }
 
 bool MemoryStorage::Read(const char* op, const char* key, Type type, double def, double* out) {
     calls_.push_back(Call{op, key, def});
+    if (broken_) {
+        *out = 77;
+        return false;
+    }
     auto it = values_.find(key);
     if (it == values_.end() || it->second.type != type) return false;
     *out = it->second.value;
@@ -43,3 +47,9 @@ int MemoryStorage::GetULong(const char* key, ULONG* out, ULONG def) {
 void MemoryStorage::FailWrite(int n) { writesUntilFailure_ = n; }
 
 void MemoryStorage::Put(const std::string& key, Type type, double value) { values_[key] = Value{type, value}; }
+
+std::size_t MemoryStorage::CallCount(const std::string& op) const {
+    std::size_t count = 0;
+    for (const Call& call : calls_) count += call.op.compare(0, op.size(), op) == 0 ? 1 : 0;
+    return count;
+}

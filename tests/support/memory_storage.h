@@ -1,6 +1,6 @@
 // An in-memory XiStorage for tests: keeps typed values, records every call
 // in order (operation, key and the default offered by reads), and can be
-// told to fail one write.
+// told to fail one write, or to fail every call.
 #pragma once
 
 #include <kiru/xistorage.h>
@@ -31,6 +31,9 @@ public:
 
     // Makes the n-th write from now on (1-based) fail; 0 turns this off.
     void FailWrite(int n);
+    // Makes every write fail, and every read fail leaving garbage (77) in
+    // out, which a caller must not take.
+    void Break() { broken_ = true; }
 
     // Direct access for setting up and checking, not recorded as calls.
     void Put(const std::string& key, Type type, double value);
@@ -40,6 +43,8 @@ public:
     std::size_t Size() const { return values_.size(); }
 
     const std::vector<Call>& Calls() const { return calls_; }
+    // The number of calls whose operation starts with `op` ("Set", "Get", "GetFloat", ...).
+    std::size_t CallCount(const std::string& op) const;
     void ClearCalls() { calls_.clear(); }
 
 private:
@@ -54,4 +59,5 @@ private:
     std::map<std::string, Value> values_;
     std::vector<Call> calls_;
     int writesUntilFailure_ = 0;
+    bool broken_ = false;
 };

@@ -1,6 +1,6 @@
 // Shared pieces of the board back-end tests: a fixture that starts and ends
 // every test with an empty station, a debug catcher that keeps what the
-// object said, trace searches and a frame counter for the buffer callback.
+// object said, and recorders for the frame, solution and input callbacks.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "support/poll.h"
+#include "support/station_trace.h"
 
 namespace kiru_test {
 
@@ -27,21 +28,6 @@ protected:
     static void Load(const std::string& text) {
         std::string error;
         ASSERT_TRUE(Station::LoadText(text, "board.ini", &error)) << error;
-    }
-    static bool Traced(const std::string& line) {
-        const std::vector<std::string> trace = Station::Trace();
-        return std::find(trace.begin(), trace.end(), line) != trace.end();
-    }
-    static bool TracedWith(const std::string& prefix) {
-        const std::vector<std::string> trace = Station::Trace();
-        return std::any_of(trace.begin(), trace.end(),
-                           [&](const std::string& line) { return line.rfind(prefix, 0) == 0; });
-    }
-    // Position of a trace line (-1 when absent).
-    static long TraceIndex(const std::string& line) {
-        const std::vector<std::string> trace = Station::Trace();
-        auto it = std::find(trace.begin(), trace.end(), line);
-        return it == trace.end() ? -1 : static_cast<long>(it - trace.begin());
     }
     static ULONG ModuleParam(const char* module, ULONG number) {
         ULONG value = 0;
@@ -80,6 +66,31 @@ struct Frames {
         auto* self = static_cast<Frames*>(context);
         self->last = frame;
         ++self->count;
+        return 0;
+    }
+};
+
+// What the change-solution callback saw; it comes without an image.
+struct SolutionSeen {
+    std::atomic<int> calls{0};
+    std::atomic<unsigned> solution{0};
+    static int OnChange(unsigned char* image, unsigned int solution, std::int64_t, void* context) {
+        auto* self = static_cast<SolutionSeen*>(context);
+        EXPECT_EQ(image, nullptr);
+        self->solution = solution;
+        ++self->calls;
+        return 0;
+    }
+};
+
+// What the input-active callbacks saw: how many calls, and the last one's input.
+struct InputSeen {
+    std::atomic<int> calls{0};
+    std::atomic<UINT> index{99};
+    static int OnInput(UINT index, void* context) {
+        auto* self = static_cast<InputSeen*>(context);
+        self->index = index;
+        ++self->calls;
         return 0;
     }
 };

@@ -39,18 +39,6 @@ TEST_F(Lx2IoTest, PartsBetweenSensorsCountTriggerAndRejectSensorEdges) {
     EXPECT_EQ(grab.GetPartsBetweenSensors(), 0u);
 }
 
-struct SolutionSeen {
-    std::atomic<int> calls{0};
-    std::atomic<unsigned> solution{0};
-    static int OnChange(unsigned char* image, unsigned int solution, std::int64_t, void* context) {
-        auto* self = static_cast<SolutionSeen*>(context);
-        EXPECT_EQ(image, nullptr);
-        self->solution = solution;
-        ++self->calls;
-        return 0;
-    }
-};
-
 TEST_F(Lx2IoTest, SolutionStrobeReportsTheSelectedSolution) {
     Open();
     SolutionSeen seen;
@@ -76,21 +64,15 @@ TEST_F(Lx2IoTest, SolutionStrobeReportsTheSelectedSolution) {
         EXPECT_GT(TraceIndex("LXP:0 WriteOutputPort 0 6"), high);
     }
     // Without solution bits the client is not called.
-    struct Marker {
-        std::atomic<int> calls{0};
-        static int OnInput(UINT, void* context) {
-            ++static_cast<Marker*>(context)->calls;
-            return 0;
-        }
-    } marker;
+    InputSeen marker;
     grab.SetHwSolutionIDNumBits(0);
-    grab.CreateInputActiveCallback(1, &Marker::OnInput, &marker);  // runs after the solution interrupt
+    grab.CreateInputActiveCallback(1, &InputSeen::OnInput, &marker);  // runs after the solution interrupt
     Pulse(1);
     ASSERT_TRUE(WaitUntil([&] { return marker.calls.load() == 1; }));
     EXPECT_EQ(seen.calls.load(), calls);
 }
 
-TEST_F(Lx2IoTest, DecisionsDrivePortsSevenToNine) {
+TEST_F(Lx2IoTest, DecisionsDrivePortsSevenToNineAndLedsTheirPorts) {
     Open();
     const struct {
         int (CIGrabLX2::*decide)(ULONG);
@@ -103,9 +85,8 @@ TEST_F(Lx2IoTest, DecisionsDrivePortsSevenToNine) {
     for (const auto& c : cases) {
         Station::ClearTrace();
         ASSERT_EQ((grab.*c.decide)(0), 1);
-        const std::vector<std::string> trace = Station::Trace();
-        ASSERT_EQ(trace.size(), 3u);
-        for (int k = 0; k < 3; ++k) EXPECT_EQ(trace[k], std::string("LXP:0 WriteOutputPort ") + c.pattern[k]);
+        const std::string port = "LXP:0 WriteOutputPort ";
+        EXPECT_EQ(Station::Trace(), (TraceLines{port + c.pattern[0], port + c.pattern[1], port + c.pattern[2]}));
     }
     ASSERT_EQ(grab.SetDecisionOutput(1, IFW_DECISION_FAIL), 1);
     IFW_GPO_CONFIG cfg{};
@@ -116,6 +97,10 @@ TEST_F(Lx2IoTest, DecisionsDrivePortsSevenToNine) {
     EXPECT_EQ(cfg.Driver, IFW_GPO_DRIVER_PASS_QUEUED);
     EXPECT_EQ(grab.SetDecisionOutput(3, IFW_DECISION_PASS), 0);
     EXPECT_EQ(grab.SetDummyDecisionFIFO(2, 0), 1);
+    // LED 9 has no port.
+    Station::ClearTrace();
+    ASSERT_EQ(grab.ToggleLed(2) + grab.ToggleLed(2) + grab.ToggleLed(9), 3);
+    EXPECT_EQ(Station::Trace(), (TraceLines{"LXP:0 WriteOutputPort 1 5", "LXP:0 WriteOutputPort 0 5"}));
 }
 
 TEST_F(Lx2IoTest, PulsesAreTimedOnTheBoardClock) {
@@ -156,18 +141,6 @@ TEST_F(Lx2IoTest, InvertedBoardPulsesAndOutputsDriveTheInverseLevel) {
     EXPECT_EQ(ModuleParam("LXP", 91), 0xEFu);
     ASSERT_EQ(grab.GeneratePulseOutPort(0, 1, 0.0, 5.0), 1);
     ASSERT_TRUE(WaitUntil([] { return (ModuleParam("LXP", 91) & 1u) == 1u; }));
-}
-
-TEST_F(Lx2IoTest, LedsToggleTheirPorts) {
-    Open();
-    Station::ClearTrace();
-    ASSERT_EQ(grab.ToggleLed(2), 1);
-    ASSERT_EQ(grab.ToggleLed(2), 1);
-    ASSERT_EQ(grab.ToggleLed(9), 1);
-    const std::vector<std::string> trace = Station::Trace();
-    ASSERT_EQ(trace.size(), 2u);
-    EXPECT_EQ(trace[0], "LXP:0 WriteOutputPort 1 5");
-    EXPECT_EQ(trace[1], "LXP:0 WriteOutputPort 0 5");
 }
 
 TEST_F(Lx2IoTest, LineRecordsDescribeTheBoard) {
@@ -233,30 +206,21 @@ TEST_F(Lx2IoTest, LineConfigurationProgramsTheBoard) {
 
 TEST_F(Lx2IoTest, InputActiveCallbacksFollowTheirLine) {
     Open();
-    struct Seen {
-        std::atomic<int> calls{0};
-        std::atomic<UINT> input{99};
-        static int OnInput(UINT input, void* context) {
-            auto* self = static_cast<Seen*>(context);
-            self->input = input;
-            ++self->calls;
-            return 0;
-        }
-    } seen;
+    InputSeen seen;
     const int before = Station::InterruptCallbackCount("LXP", 0);
-    void* node = grab.CreateInputActiveCallback(4, &Seen::OnInput, &seen);
+    void* node = grab.CreateInputActiveCallback(4, &InputSeen::OnInput, &seen);
     ASSERT_NE(node, nullptr);
-    void* other = grab.CreateInputActiveCallback(5, &Seen::OnInput, &seen);
-    EXPECT_EQ(grab.CreateInputActiveCallback(8, &Seen::OnInput, &seen), nullptr);
+    void* other = grab.CreateInputActiveCallback(5, &InputSeen::OnInput, &seen);
+    EXPECT_EQ(grab.CreateInputActiveCallback(8, &InputSeen::OnInput, &seen), nullptr);
     EXPECT_EQ(Station::InterruptCallbackCount("LXP", 0), before + 2);
     Pulse(4);
     ASSERT_TRUE(WaitUntil([&] { return seen.calls.load() == 1; }));
-    EXPECT_EQ(seen.input.load(), 4u);
+    EXPECT_EQ(seen.index.load(), 4u);
     grab.DeleteInputActiveCallback(node);
     EXPECT_EQ(Station::InterruptCallbackCount("LXP", 0), before + 1);
     Pulse(5);
     ASSERT_TRUE(WaitUntil([&] { return seen.calls.load() == 2; }));
-    EXPECT_EQ(seen.input.load(), 5u);
+    EXPECT_EQ(seen.index.load(), 5u);
     grab.DeleteInputActiveCallback(nullptr);
     EXPECT_EQ(Station::InterruptCallbackCount("LXP", 0), before);
     (void)other;

@@ -1,50 +1,34 @@
 // Board pulse timers on a simulated board: the immediate assert of a short
 // offset, the shortened duration, the release on the board clock, and an
 // inverted board.
-#include <gtest/gtest.h>
-#include <kiru/kiru.h>
-#include <kiru/station.h>
-
 #include <memory>
-#include <sstream>
-#include <string>
-#include <vector>
 
+#include "backends/board/board_fixture.h"
 #include "capture/module.h"
 #include "capture/orx.h"
 #include "capture/sim/sim_clock.h"
-#include "support/poll.h"
 
 namespace kiru_test {
 namespace {
 
-using kiru::sim::Station;
+using PulseTimers = BoardTest;
 
-ULONG Register(ULONG number) {
-    ULONG value = 0;
-    Station::GetModuleParam("QBM", 0, number, &value);
-    return value;
-}
-
-TEST(PulseTimers, Qb2TimerAssertsAtOnceAndReleasesOnTheBoard) {
-    std::string error;
-    ASSERT_TRUE(Station::LoadText("[QBM]\nModuleInfo = 1\n", "board.ini", &error)) << error;
+TEST_F(PulseTimers, Qb2TimerAssertsAtOnceAndReleasesOnTheBoard) {
+    Load("[QBM]\nModuleInfo = 1\n");
     std::unique_ptr<CICapMod> board(OrxCreateCaptureModule("QBM", 0, nullptr));
     ASSERT_NE(board, nullptr);
     CQB2PulseTimer timer(board.get(), 3, 1, 0.5, 0.7);
-    EXPECT_EQ(Register(36), 0x400u | 0x8u);  // asserted in the constructor
-    EXPECT_EQ(Register(108), 5000u);
+    EXPECT_EQ(ModuleParam("QBM", 36), 0x400u | 0x8u);  // asserted in the constructor
+    EXPECT_EQ(ModuleParam("QBM", 108), 5000u);
     EXPECT_EQ(timer.DurationMicro(), 200u);
     ASSERT_EQ(timer.Create(), 1);
     EXPECT_EQ(timer.Create(), 0);
     EXPECT_TRUE(WaitUntil([&] { return timer.Done() == 1; }));
-    EXPECT_EQ(Register(36), 0x400u);
-    Station::Reset();
+    EXPECT_EQ(ModuleParam("QBM", 36), 0x400u);
 }
 
-TEST(PulseTimers, Lx2TimerOnAnInvertedBoardDrivesTheInverseLevel) {
-    std::string error;
-    ASSERT_TRUE(Station::LoadText("[LXP]\nInfo.4 = 0\nModuleParam.91 = 0\n", "board.ini", &error)) << error;
+TEST_F(PulseTimers, Lx2TimerOnAnInvertedBoardDrivesTheInverseLevel) {
+    Load("[LXP]\nInfo.4 = 0\nModuleParam.91 = 0\n");
     std::unique_ptr<CICapMod> board(OrxCreateCaptureModule("LXP", 0, nullptr));
     ASSERT_NE(board, nullptr);
     CVixnPulseTimer timer(board.get(), 2, 1, 20.0, 30.0);
@@ -52,11 +36,8 @@ TEST(PulseTimers, Lx2TimerOnAnInvertedBoardDrivesTheInverseLevel) {
     EXPECT_EQ(timer.OffsetMicro(), 20000u);
     ASSERT_EQ(timer.Create(), 1);
     EXPECT_TRUE(WaitUntil([&] { return timer.Done() == 1; }));
-    ULONG value = 0;
-    Station::GetModuleParam("LXP", 0, 91, &value);
-    EXPECT_EQ(value, 0x4u);  // released to the inactive level: set, for level 0
+    EXPECT_EQ(ModuleParam("LXP", 91), 0x4u);  // released to the inactive level: set, for level 0
     EXPECT_EQ(timer.Runs(), 1u);
-    Station::Reset();
 }
 
 // The writes a board script made to one register, with the times the
@@ -66,22 +47,16 @@ struct Write {
     std::int64_t atUs;
 };
 std::vector<Write> BoardWrites(const std::string& module, ULONG reg) {
-    const std::string prefix = module + ":0 BoardWrite " + std::to_string(reg) + " ";
     std::vector<Write> writes;
-    for (const std::string& line : Station::Trace()) {
-        if (line.rfind(prefix, 0) != 0) continue;
-        std::istringstream rest(line.substr(prefix.size()));
-        Write w{};
-        rest >> w.value >> w.atUs;
-        writes.push_back(w);
-    }
+    for (const auto& n : TracedNumbers(module + ":0 BoardWrite " + std::to_string(reg) + " "))
+        writes.push_back(Write{static_cast<ULONG>(n.at(0)), n.at(1)});
     return writes;
 }
 
 // Both timers assert bit 4 at the offset and release it after the duration,
 // timed from the script's start on the board clock. Edges may come late on a
 // loaded host (up to `late`), never early.
-TEST(PulseTimers, OffsetAndDurationOnTheBoardClock) {
+TEST_F(PulseTimers, OffsetAndDurationOnTheBoardClock) {
     const struct {
         const char* module;
         const char* station;
@@ -91,8 +66,7 @@ TEST(PulseTimers, OffsetAndDurationOnTheBoardClock) {
     const std::int64_t offset = 60000, duration = 120000, late = 150000;  // late: a loaded host
     for (const auto& c : cases) {
         SCOPED_TRACE(c.module);
-        std::string error;
-        ASSERT_TRUE(Station::LoadText(c.station, "board.ini", &error)) << error;
+        Load(c.station);
         std::unique_ptr<CICapMod> board(OrxCreateCaptureModule(c.module, 0, nullptr));
         ASSERT_NE(board, nullptr);
         const std::int64_t created = kiru::sim::NowUs();

@@ -137,18 +137,10 @@ TEST_F(Qb2Test, SolutionSelectReadsRegister37) {
         EXPECT_EQ(grab.ReadSolutionNum(), c.solution) << c.bits << " " << c.reg;
         EXPECT_EQ(grab.GetGPInputValue(0), c.solution);
     }
-    struct Seen {
-        std::atomic<int> calls{0};
-        std::atomic<unsigned> solution{0};
-        static int OnChange(unsigned char*, unsigned int solution, std::int64_t, void* context) {
-            static_cast<Seen*>(context)->solution = solution;
-            ++static_cast<Seen*>(context)->calls;
-            return 0;
-        }
-    } seen;
+    SolutionSeen seen;
     grab.SetHwSolutionIDNumBits(3);
     Station::SetModuleParam("QBM", 0, 37, 0x101);
-    grab.RegisterChangeSolutionCallback(&Seen::OnChange, &seen);
+    grab.RegisterChangeSolutionCallback(&SolutionSeen::OnChange, &seen);
     Station::ClearTrace();
     Station::SetInput("QBM", 0, 0, 0x10);  // a solution line changes
     ASSERT_TRUE(WaitUntil([&] { return seen.calls.load() == 1; }));
@@ -159,19 +151,11 @@ TEST_F(Qb2Test, SolutionSelectReadsRegister37) {
 
 TEST_F(Qb2Test, InputActiveCallbacksMapToBoardEvents) {
     Open();
-    struct Seen {
-        std::atomic<int> calls{0};
-        std::atomic<UINT> index{99};
-        static int OnInput(UINT index, void* context) {
-            static_cast<Seen*>(context)->index = index;
-            ++static_cast<Seen*>(context)->calls;
-            return 0;
-        }
-    } seen;
-    EXPECT_EQ(grab.CreateInputActiveCallback(18, &Seen::OnInput, &seen), nullptr);
-    void* falling = grab.CreateInputActiveCallback(3, &Seen::OnInput, &seen);  // IN0 falling
+    InputSeen seen;
+    EXPECT_EQ(grab.CreateInputActiveCallback(18, &InputSeen::OnInput, &seen), nullptr);
+    void* falling = grab.CreateInputActiveCallback(3, &InputSeen::OnInput, &seen);  // IN0 falling
     ASSERT_NE(falling, nullptr);
-    grab.CreateInputActiveCallback(0, &Seen::OnInput, &seen);  // TRIG rising
+    grab.CreateInputActiveCallback(0, &InputSeen::OnInput, &seen);  // TRIG rising
     Station::SetInput("QBM", 0, 0, 0x01);
     Station::SetInput("QBM", 0, 0, 0x00);
     ASSERT_TRUE(WaitUntil([&] { return seen.calls.load() == 1; }));

@@ -207,7 +207,7 @@ TEST_F(GevAcquisition, MarloCamerasStartTogetherAndControllerChannelsValidateExp
         return TracedInOrder({"TRX:0/0 AdvancedIOValidateEntry", "TRX:0/1 AdvancedIOValidateEntry"});
     }));
     // Each entry opens the 6 ms window the controller was armed with.
-    const auto windows = Numbers("TRX:0/1 ValidateWindow ");
+    const auto windows = TracedNumbers("TRX:0/1 ValidateWindow ");
     ASSERT_FALSE(windows.empty());
     EXPECT_EQ(windows[0][1] - windows[0][0], 6000);
     grab->Stop();

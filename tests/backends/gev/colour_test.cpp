@@ -4,7 +4,7 @@
 #include <cmath>
 #include <mutex>
 
-#include "backends/gev/param_grab.h"
+#include "backends/gev/gev_fixture.h"
 #include "support/bmp_writer.h"
 #include "support/poll.h"
 
@@ -19,10 +19,7 @@ const std::string kDecibels = "GainUnit = dB\nParam.77 = 0\nParam.78 = 0\nParam.
 std::string Camera(int index, std::uint32_t rgb, const std::string& extra) {
     const std::string path = ::testing::TempDir() + ::testing::UnitTest::GetInstance()->current_test_info()->name() +
                              std::to_string(index) + "_" + std::to_string(rgb) + ".bmp";
-    BmpSpec spec;
-    spec.width = spec.height = kSide;
-    spec.bits = 24;
-    EXPECT_TRUE(WriteBmp(path, spec, [rgb](int, int) { return rgb; }));
+    EXPECT_TRUE(WriteBmp(path, SpecOf(int(kSide), int(kSide), 24), [rgb](int, int) { return rgb; }));
     return "[GEV:" + std::to_string(index) + "]\nWidth = 32\nHeight = 32\nImage = " + path + "\n" + extra;
 }
 
@@ -127,14 +124,14 @@ TEST_F(GevParamTest, WhiteBalanceLowersTheExposureUntilTheRectangleFits) {
         EXPECT_EQ(grab->SetWhiteBalance(0, &rect), result);
         EXPECT_EQ(grab->IsGrabRunning(), 1);
         grab->Stop();
-        const TraceLines lines = Lines("GEV:0/0 SetAcqParam 16384");
+        const TraceLines lines = TracedLines("GEV:0/0 SetAcqParam 16384");
         ASSERT_TRUE(lines.size() >= 2 && lines.size() <= 9) << lines.size();
         EXPECT_TRUE(result || lines.size() == 9u);
         for (std::size_t i = 0, e = 70; i + 1 < lines.size(); ++i, e = e * 7 / 10)
             EXPECT_EQ(lines[i], "GEV:0/0 SetAcqParam 16384 " + std::to_string(e * 100) + " 0");
         EXPECT_EQ(lines.back(), "GEV:0/0 SetAcqParam 16384 10000 0");
-        EXPECT_GE(Lines("GEV:0/0 SetAcqParam 13 0 0").size(), lines.size() - 1);  // a fresh frame after each
-        EXPECT_EQ(Lines("GEV:0 SaveUserSet"), TraceLines{"GEV:0 SaveUserSet 1 0"});
+        EXPECT_GE(TracedLines("GEV:0/0 SetAcqParam 13 0 0").size(), lines.size() - 1);  // a fresh frame after each
+        EXPECT_EQ(TracedLines("GEV:0 SaveUserSet"), TraceLines{"GEV:0 SaveUserSet 1 0"});
         EXPECT_EQ(grab->GetExposure(), 100.0);
     }
 }

@@ -86,7 +86,7 @@ TEST_F(DecisionTest, RcsPulseTimedFromTheFrame) {
     EXPECT_TRUE(WaitUntil([&] { return !(pulses = Station::Pulses("RCS", 0)).empty(); }));
     gev->Stop();
     ASSERT_EQ(pulses.size(), 1u);
-    const auto fired = Numbers("RCS:0 PulseFired 1 1 ");  // time fired, duration
+    const auto fired = TracedNumbers("RCS:0 PulseFired 1 1 ");  // time fired, duration
     ASSERT_EQ(fired.size(), 1u);
     EXPECT_GE(fired[0][0], due);
     EXPECT_EQ(fired[0][1], 700);
@@ -108,20 +108,20 @@ TEST_F(DecisionTest, ControllerQueueReleasesAfterTheOffsetAndRestartDrops) {
     const auto queued = static_cast<long long>(kiru::sim::NowUs());
     ASSERT_EQ(gev->SetFail(0), 1);
     gev->Send();
-    ASSERT_TRUE(WaitUntil([&] { return !Numbers("TRX:0/0 DecisionReleased ").empty(); }));
-    const auto released = Numbers("TRX:0/0 DecisionReleased ");
+    ASSERT_TRUE(WaitUntil([&] { return !TracedNumbers("TRX:0/0 DecisionReleased ").empty(); }));
+    const auto released = TracedNumbers("TRX:0/0 DecisionReleased ");
     ASSERT_EQ(released.size(), 1u);
     EXPECT_EQ(released[0][0], 1);
     EXPECT_GE(released[0][1], queued + 3000);
     // Channel 1 got the empty word on its own queue.
-    EXPECT_TRUE(WaitUntil([&] { return !Numbers("TRX:0/1 DecisionReleased 0 ").empty(); }));
+    EXPECT_TRUE(WaitUntil([&] { return !TracedNumbers("TRX:0/1 DecisionReleased 0 ").empty(); }));
 
     fail.Offset = 5000000;  // the next word waits long enough to be dropped
     gev->SetGPOConfig(0, &fail);
     gev->SetFail(0);
     gev->Send();
     gev->SetDummyDecisionFIFO(0, 0);
-    const auto dropped = Numbers("TRX:0/0 DecisionDropped ");
+    const auto dropped = TracedNumbers("TRX:0/0 DecisionDropped ");
     ASSERT_EQ(dropped.size(), 1u);
     EXPECT_EQ(dropped[0][0], 1);
     EXPECT_EQ(Station::PendingDecisions("TRX", 0, 0).size(), 0u);

@@ -1,7 +1,7 @@
 // Shared pieces of the GigE back-end tests: a fixture that starts and ends
-// every test with an empty station, trace helpers, a grab object that shows
-// what the tests need of its insides, and a thread-safe record of the frames
-// and events the callbacks received.
+// every test with an empty station, a grab object that shows what the tests
+// need of its insides, a thread-safe record of the frames and events the
+// callbacks received, and the parameter and colour tests' fixture.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -13,13 +13,13 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "capture/module.h"
 #include "capture/orv_types.h"
 #include "support/poll.h"
+#include "support/station_trace.h"
 
 namespace kiru_test {
 
@@ -123,32 +123,53 @@ protected:
         grab = std::make_unique<ProbeGev>();
         ASSERT_EQ(grab->Initialize(), 1);
     }
-    static bool Traced(const std::string& line) { return TracedInOrder({line}); }
-    // True when `lines` appear in the trace in this order (others may come between).
-    static bool TracedInOrder(const std::vector<std::string>& lines) {
-        const std::vector<std::string> trace = Station::Trace();
-        auto at = trace.begin();
-        for (const std::string& line : lines) {
-            at = std::find(at, trace.end(), line);
-            if (at == trace.end()) return false;
-            ++at;
-        }
-        return true;
-    }
-    // The numbers after `prefix` on each trace line that starts with it.
-    static std::vector<std::vector<long long>> Numbers(const std::string& prefix) {
-        std::vector<std::vector<long long>> out;
-        for (const std::string& line : Station::Trace()) {
-            if (line.rfind(prefix, 0) != 0) continue;
-            std::istringstream rest(line.substr(prefix.size()));
-            out.emplace_back();
-            for (long long n = 0; rest >> n;) out.back().push_back(n);
-        }
-        return out;
-    }
 
     std::unique_ptr<ProbeGev> grab;
     Record record;
+};
+
+// A GigE grab object initialized on a simulated station, for the parameter
+// and colour tests. Unless told to run for real, Start and Stop only record
+// their calls (with the trace length at that moment) and flip the running
+// flag, so that a test sees what was programmed between them.
+class ParamGrab : public CIGrabGev {
+public:
+    ~ParamGrab() override { Terminate(); }
+    void SetRejectorEnabled(int on) { m_rejectorEnabled = on; }
+    HANDLE ObjectMutex() const { return m_objectMutex; }
+    unsigned char* ColourBuffer() const { return m_colourBuffer; }
+
+    bool real = false;                                       // Start and Stop run for real
+    std::vector<std::pair<std::string, std::size_t>> calls;  // recorded Start/Stop and the trace length then
+    int Start() override { return real ? CIGrabGev::Start() : Record("Start", 1); }
+    int Stop() override { return real ? CIGrabGev::Stop() : Record("Stop", 0); }
+
+private:
+    int Record(const char* op, int running) {
+        calls.emplace_back(op, Station::Trace().size());
+        m_running = running;
+        return 1;
+    }
+};
+
+class GevParamTest : public ::testing::Test {
+protected:
+    void TearDown() override { Station::Reset(); }
+
+    // The object initialized on `station`, with the trace cleared.
+    static std::unique_ptr<ParamGrab> Grab(const std::string& station) {
+        std::string error;
+        EXPECT_TRUE(Station::LoadText(station, "gev.ini", &error)) << error;
+        auto grab = std::make_unique<ParamGrab>();
+        EXPECT_EQ(grab->Initialize(), 1) << grab->GetLastErrorMsg();
+        Station::ClearTrace();
+        return grab;
+    }
+    static double Param(ULONG camera, ULONG number, ULONG sub = 0) {
+        double value = -1.0;
+        Station::GetParam("GEV", camera, 0, number, &value, sub);
+        return value;
+    }
 };
 
 }  // namespace kiru_test

@@ -4,7 +4,7 @@
 #include <atomic>
 #include <thread>
 
-#include "backends/gev/param_grab.h"
+#include "backends/gev/gev_fixture.h"
 #include "platform/kernel.h"
 #include "support/poll.h"
 
@@ -38,7 +38,7 @@ TEST_F(GevParamTest, ApplyParametersReplaysTheStoreInSlotOrderThenTheTrigger) {
               (TraceLines{"GEV:0/0 SetAcqParam 83 20 0", "GEV:0/0 SetAcqParam 83 300 1",
                           "GEV:0/0 SetAcqParam 16384 1200 0", "GEV:0/0 SetAcqParam 16387 7 0"}));
     EXPECT_EQ(TraceLines(trace.end() - 2, trace.end()), kSoftware);
-    EXPECT_TRUE(Lines("GEV:0/0 SetAcqParam 117518338").empty());
+    EXPECT_TRUE(TracedLines("GEV:0/0 SetAcqParam 117518338").empty());
     grab->SetTiling(2, 1);  // tiled: every camera
     Station::ClearTrace();
     grab->SetCamParam(22, 4.0, 0);
@@ -48,8 +48,8 @@ TEST_F(GevParamTest, ApplyParametersReplaysTheStoreInSlotOrderThenTheTrigger) {
 TEST_F(GevParamTest, ExposureReachesCamerasAndStrobesOfTheControllers) {
     auto grab = Grab(std::string(kTwo) + "[TRX]\n[RCS]\n[USB]\n");
     EXPECT_EQ(grab->SetExposure(50.0, -1), 1);  // nothing stored for camera 0 yet: every camera
-    EXPECT_EQ(Lines("GEV"), (TraceLines{"GEV:0/0 SetAcqParam 16384 5000 0", "GEV:1/0 SetAcqParam 16384 5000 0"}));
-    EXPECT_EQ(Lines("TRX:0/0 SetAcqParam 16396"), TraceLines{"TRX:0/0 SetAcqParam 16396 0 0"});
+    EXPECT_EQ(TracedLines("GEV"), (TraceLines{"GEV:0/0 SetAcqParam 16384 5000 0", "GEV:1/0 SetAcqParam 16384 5000 0"}));
+    EXPECT_EQ(TracedLines("TRX:0/0 SetAcqParam 16396"), TraceLines{"TRX:0/0 SetAcqParam 16396 0 0"});
     grab->SetRejectorEnabled(1);  // 640 x 480 / 80 is below the 12000 floor
     grab->SetExposure(20.0, 1);
     EXPECT_EQ(grab->GetCamExposure(1) + grab->GetExposure(), 70.0);
@@ -63,7 +63,7 @@ TEST_F(GevParamTest, ExposureReachesCamerasAndStrobesOfTheControllers) {
                                             "USB:0/0 SetAcqParam 16389 12000 0"}));
     Station::ClearTrace();
     grab->ApplyParameters(1);
-    EXPECT_EQ(Lines("GEV:1/0 SetAcqParam 16384"), TraceLines{"GEV:1/0 SetAcqParam 16384 2000 0"});
+    EXPECT_EQ(TracedLines("GEV:1/0 SetAcqParam 16384"), TraceLines{"GEV:1/0 SetAcqParam 16384 2000 0"});
 }
 
 // Changes a running camera must see are made between Stop and Start.
