@@ -151,7 +151,7 @@ TEST_F(Acquisition, TheEmulatorsOwnAnswersBeforeAndAfterInitialize) {
     EXPECT_EQ(emu.GetFrameDelay(), 33u);
     for (ULONG asked : {10u, 0u, 50u}) {
         EXPECT_EQ(emu.SetFrameDelay(asked), 1);
-        EXPECT_EQ(emu.GetFrameDelay(), std::max(asked, 33u));
+        EXPECT_EQ(emu.GetFrameDelay(), std::max<ULONG>(asked, 33u));
     }
     EXPECT_EQ(emu.SetActiveCommPort(1), 0);
     EXPECT_EQ(emu.SetActiveCommPort(0), 1);
@@ -201,7 +201,7 @@ TEST_F(Acquisition, FramesAreCroppedPlaneAfterPlaneAndDeliveredOnceForEachCamera
     EXPECT_EQ(emu.Stop(), 1);
     const std::vector<Delivery> frames = recorder.Frames();
     for (std::size_t i = 0; i < 4; i += 2) {
-        EXPECT_EQ(std::make_pair(frames[i].camera, frames[i + 1].camera), std::make_pair(0u, 1u));
+        EXPECT_EQ(std::make_pair(frames[i].camera, frames[i + 1].camera), (std::pair<ULONG, ULONG>(0u, 1u)));
         EXPECT_EQ(frames[i].image, frames[i + 1].image);
         EXPECT_EQ(frames[i].frame, frames[i + 1].frame);
     }
