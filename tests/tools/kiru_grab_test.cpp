@@ -1,37 +1,48 @@
 // Drives kiru-grab as a user would and checks what it prints and saves.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
-#include <sys/wait.h>
-
-#include <array>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
+
+#include "support/child_process.h"
+
+#ifndef KIRU_GRAB
+#define KIRU_GRAB KIRU_BINARY_DIR "/tools/kiru-grab"  // a build without the tools
+#endif
 
 namespace fs = std::filesystem;
 
 namespace {
 
-struct ToolRun {
-    int status = -1;
-    std::string out;
-};
+using kiru_test::ProgramRun;
 
-ToolRun RunTool(const std::string& args) {
-    const std::string cmd = std::string(KIRU_BINARY_DIR) + "/tools/kiru-grab " + args + " 2>&1";
-    ToolRun run;
-    FILE* pipe = popen(cmd.c_str(), "r");
-    if (pipe == nullptr) return run;
-    std::array<char, 4096> buf;
-    size_t n;
-    while ((n = fread(buf.data(), 1, buf.size(), pipe)) > 0) run.out.append(buf.data(), n);
-    const int raw = pclose(pipe);
-    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    return run;
+// Runs kiru-grab with `args` split at blanks as a shell would, where ''
+// stands for an empty argument; its exit code and output, errors included.
+ProgramRun RunTool(const std::string& args) {
+    std::vector<std::string> words;
+    std::string word;
+    bool inWord = false, quoted = false;
+    for (const char c : args) {
+        if (c == '\'') {
+            quoted = !quoted;
+            inWord = true;
+        } else if (c == ' ' && !quoted) {
+            if (inWord) words.push_back(word);
+            word.clear();
+            inWord = false;
+        } else {
+            word += c;
+            inWord = true;
+        }
+    }
+    if (inWord) words.push_back(word);
+    return kiru_test::RunProgram(KIRU_GRAB, words);
 }
 
 unsigned Number(const std::string& out, const std::string& key) {
@@ -72,7 +83,7 @@ TEST_F(KiruGrabTool, PlaysBundledSamplesAndSavesDeliveredFrames) {
                  {"-n 3 --trigger soft --rate 50", 3, "geometry: 320 x 240", 320, 240}};
     for (const auto& c : cases) {
         const fs::path out = dir_ / std::to_string(&c - cases);
-        const ToolRun run = RunTool(std::string("-q ") + c.args + " --save " + out.string());
+        const ProgramRun run = RunTool(std::string("-q ") + c.args + " --save " + out.string());
         ASSERT_EQ(run.status, 0) << c.args << "\n" << run.out;
         EXPECT_NE(run.out.find("grab type: 3 (emulator)"), std::string::npos) << run.out;
         EXPECT_NE(run.out.find(c.geometry), std::string::npos) << run.out;
@@ -110,7 +121,7 @@ TEST_F(KiruGrabTool, SampleStationsRunTheGigeBackEnd) {
         {"--station " KIRU_SOURCE_DIR "/samples/stations/bayer_colour.ini", 1, "synchronous"},
     };
     for (const Case& c : cases) {
-        const ToolRun run = RunTool(std::string("-q -n 6 --keyword MARLO ") + c.args);
+        const ProgramRun run = RunTool(std::string("-q -n 6 --keyword MARLO ") + c.args);
         ASSERT_EQ(run.status, 0) << c.args << "\n" << run.out;
         EXPECT_NE(run.out.find("grab type: 8 (GigE)"), std::string::npos) << c.args << "\n" << run.out;
         EXPECT_NE(run.out.find(std::string("mode: ") + c.mode), std::string::npos) << c.args << "\n" << run.out;
@@ -129,7 +140,7 @@ TEST_F(KiruGrabTool, SampleStationsRunTheGigeBackEnd) {
 TEST_F(KiruGrabTool, AcquireEventsOfALostCameraAreShown) {
     const std::string station = (dir_ / "outage.ini").string();
     std::ofstream(station) << "[GEV]\nWidth = 64\nHeight = 48\nOutage = 3 300\n";
-    const ToolRun run = RunTool("-q -n 8 --delay 20 --keyword MARLO --station " + station);
+    const ProgramRun run = RunTool("-q -n 8 --delay 20 --keyword MARLO --station " + station);
     ASSERT_EQ(run.status, 0) << run.out;
     EXPECT_GE(Number(run.out, "acquire events"), 2u) << run.out;
     EXPECT_NE(run.out.find("  camera lost: camera 0\n"), std::string::npos) << run.out;
@@ -145,7 +156,7 @@ TEST_F(KiruGrabTool, ApplianceSampleStationsRunTheBoardBackEnds) {
         const char* shown;
     } cases[] = {{"lx2.ini", "grab type: 0 (LX2 board)"}, {"qb2", "grab type: 5 (QB2 board)"}};
     for (const auto& c : cases) {
-        const ToolRun run = RunTool(std::string("-q -n 3 --delay 20 --keyword '' --station ") + c.station);
+        const ProgramRun run = RunTool(std::string("-q -n 3 --delay 20 --keyword '' --station ") + c.station);
         ASSERT_EQ(run.status, 0) << c.station << "\n" << run.out;
         EXPECT_NE(run.out.find(c.shown), std::string::npos) << run.out;
         EXPECT_GE(Number(run.out, "frames delivered"), 3u) << run.out;
@@ -174,7 +185,7 @@ TEST_F(KiruGrabTool, ExitStatusAndMessages) {
         {"--help", 0, "--save"},
     };
     for (const auto& c : cases) {
-        const ToolRun run = RunTool(c.args);
+        const ProgramRun run = RunTool(c.args);
         EXPECT_EQ(run.status, c.status) << c.args << "\n" << run.out;
         EXPECT_NE(run.out.find(c.shown), std::string::npos) << c.args << "\n" << run.out;
         if (c.status == 2) {
@@ -183,7 +194,7 @@ TEST_F(KiruGrabTool, ExitStatusAndMessages) {
     }
     for (const char* args : {"--bogus", "--trigger sometimes", "--rotate 400", "--buffers 1", "--mirror --flip",
                              "--images /no/such/folder"}) {
-        const ToolRun run = RunTool(args);
+        const ProgramRun run = RunTool(args);
         EXPECT_EQ(run.status, 2) << args << "\n" << run.out;
         EXPECT_NE(run.out.find("kiru-grab:"), std::string::npos) << args;
     }

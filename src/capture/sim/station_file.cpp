@@ -443,9 +443,19 @@ private:
         return true;
     }
 
+    // A path from a root stays as it is; any other is taken from the station
+    // file's folder. Windows paths also separate folders with a backslash
+    // and may start at a drive ("C:").
     std::string ResolvePath(const std::string& path) const {
-        if (path[0] == '/') return path;
-        const std::size_t slash = m_source.rfind('/');
+#if defined(_WIN32)
+        const char* separators = "/\\";
+        const bool rooted = path[0] == '/' || path[0] == '\\' || (path.size() > 1 && path[1] == ':');
+#else
+        const char* separators = "/";
+        const bool rooted = path[0] == '/';
+#endif
+        if (rooted) return path;
+        const std::size_t slash = m_source.find_last_of(separators);
         if (slash == std::string::npos) return path;
         return m_source.substr(0, slash + 1) + path;
     }

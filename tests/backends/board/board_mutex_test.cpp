@@ -2,12 +2,7 @@
 // named mutex open, Initialize reports the hardware in use; once that
 // process is gone (even killed), the board opens again. The other process
 // is this test program, started in its holder mode.
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -15,8 +10,7 @@
 
 #include "backends/board/board_fixture.h"
 #include "platform/kernel.h"
-
-extern char** environ;
+#include "support/child_process.h"
 
 namespace kiru_test {
 namespace {
@@ -31,9 +25,9 @@ TEST(BoardMutexHolder, Hold) {
     std::wstring wide(name, name + std::strlen(name));
     HANDLE mutex = ::CreateMutexW(nullptr, TRUE, wide.c_str());
     ASSERT_NE(mutex, nullptr);
-    ASSERT_EQ(::write(1, "HELD\n", 5), 5);
-    char c;
-    while (::read(0, &c, 1) > 0) {
+    std::fputs("HELD\n", stdout);
+    std::fflush(stdout);
+    while (std::fgetc(stdin) != EOF) {
     }
     ::CloseHandle(mutex);
 }
@@ -42,53 +36,19 @@ TEST(BoardMutexHolder, Hold) {
 class Holder {
 public:
     bool Start(const char* name) {
-        int in[2], out[2];
-        if (::pipe(in) != 0 || ::pipe(out) != 0) return false;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        posix_spawn_file_actions_addclose(&actions, in[1]);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
-        std::vector<std::string> env;
-        for (char** e = environ; *e != nullptr; ++e) env.emplace_back(*e);
-        env.push_back(std::string(kHoldVariable) + "=" + name);
-        std::vector<char*> envp;
-        for (std::string& e : env) envp.push_back(e.data());
-        envp.push_back(nullptr);
-        char self[] = "/proc/self/exe";
-        char filter[] = "--gtest_filter=BoardMutexHolder.Hold";
-        char* argv[] = {self, filter, nullptr};
-        const int rc = posix_spawn(&m_pid, "/proc/self/exe", &actions, nullptr, argv, envp.data());
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(in[0]);
-        ::close(out[1]);
-        m_stdin = in[1];
-        if (rc != 0) {
-            ::close(out[0]);
+        std::string why;
+        if (!child_.Start(SelfExecutable(), {"--gtest_filter=BoardMutexHolder.Hold"},
+                          {std::string(kHoldVariable) + "=" + name}, &why)) {
+            ADD_FAILURE() << why;
             return false;
         }
-        // Wait for the holder's word (gtest's own lines come first).
-        std::string seen;
-        char c;
-        while (seen.find("HELD") == std::string::npos && ::read(out[0], &c, 1) == 1) seen += c;
-        ::close(out[0]);
-        return seen.find("HELD") != std::string::npos;
+        // gtest's own lines come first.
+        return child_.ReadUntil("HELD");
     }
-    void Kill() {
-        if (m_pid <= 0) return;
-        ::kill(m_pid, SIGKILL);
-        ::waitpid(m_pid, nullptr, 0);
-        m_pid = -1;
-    }
-    ~Holder() {
-        Kill();
-        if (m_stdin >= 0) ::close(m_stdin);
-    }
+    void Kill() { child_.Kill(); }
 
 private:
-    pid_t m_pid = -1;
-    int m_stdin = -1;
+    ChildProcess child_;
 };
 
 class BoardMutexTest : public BoardTest {};
