@@ -30,8 +30,6 @@ if(TOOLCHAIN)
   set(toolchain -DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN})
   string(REPLACE "|" ";" emulator "${EMULATOR}")
   set(rpath "")
-  # The client brings its own compiler runtime, linked in, as Kiru.dll does.
-  string(APPEND CLIENT_CXX_FLAGS " -static")
 endif()
 
 run(${CMAKE_COMMAND} -S ${KIRU_SOURCE_DIR}/tests/client/project -B ${WORK_DIR}/build ${toolchain}
@@ -39,8 +37,17 @@ run(${CMAKE_COMMAND} -S ${KIRU_SOURCE_DIR}/tests/client/project -B ${WORK_DIR}/b
     "-DCMAKE_EXE_LINKER_FLAGS=${CLIENT_CXX_FLAGS}")
 run(${CMAKE_COMMAND} --build ${WORK_DIR}/build)
 if(TOOLCHAIN)
-  file(COPY ${prefix}/${KIRU_BINDIR}/Kiru.dll DESTINATION ${WORK_DIR}/build)
-  file(COPY ${prefix}/${KIRU_BINDIR}/Kiru.dll DESTINATION ${WORK_DIR})
+  # A MinGW program ships its compiler's runtime libraries beside it.
+  set(dlls ${prefix}/${KIRU_BINDIR}/Kiru.dll)
+  foreach(runtime libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
+    execute_process(COMMAND ${CLIENT_CXX} -print-file-name=${runtime}
+      OUTPUT_VARIABLE found OUTPUT_STRIP_TRAILING_WHITESPACE)
+    if(IS_ABSOLUTE "${found}" AND EXISTS "${found}")
+      list(APPEND dlls ${found})
+    endif()
+  endforeach()
+  file(COPY ${dlls} DESTINATION ${WORK_DIR}/build)
+  file(COPY ${dlls} DESTINATION ${WORK_DIR})
 endif()
 run(${emulator} ${WORK_DIR}/build/kiru_client${exe})
 

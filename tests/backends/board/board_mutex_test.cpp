@@ -18,26 +18,33 @@ namespace {
 constexpr const char* kHoldVariable = "KIRU_TEST_HOLD_MUTEX";
 
 // Holder mode: opens the named mutex, says so, and keeps it until its
-// standard input closes or it is killed.
-TEST(BoardMutexHolder, Hold) {
-    const char* name = std::getenv(kHoldVariable);
-    if (name == nullptr) GTEST_SKIP() << "runs only as the holder of another test";
-    std::wstring wide(name, name + std::strlen(name));
-    HANDLE mutex = ::CreateMutexW(nullptr, TRUE, wide.c_str());
-    ASSERT_NE(mutex, nullptr);
-    std::fputs("HELD\n", stdout);
-    std::fflush(stdout);
-    while (std::fgetc(stdin) != EOF) {
+// standard input closes or it is killed; then the program ends without
+// running a test. It runs as a global environment, so the program's statics
+// are all set up and no test of its own shows in the test list.
+class HolderMode : public ::testing::Environment {
+public:
+    void SetUp() override {
+        const char* name = std::getenv(kHoldVariable);
+        if (name == nullptr) return;
+        std::wstring wide(name, name + std::strlen(name));
+        HANDLE mutex = ::CreateMutexW(nullptr, TRUE, wide.c_str());
+        if (mutex == nullptr) std::exit(1);
+        std::fputs("HELD\n", stdout);
+        std::fflush(stdout);
+        while (std::fgetc(stdin) != EOF) {
+        }
+        ::CloseHandle(mutex);
+        std::exit(0);
     }
-    ::CloseHandle(mutex);
-}
+};
+::testing::Environment* const kHolderMode = ::testing::AddGlobalTestEnvironment(new HolderMode);
 
 // A second process holding `name`; killed (not asked) by Kill.
 class Holder {
 public:
     bool Start(const char* name) {
         std::string why;
-        if (!child_.Start(SelfExecutable(), {"--gtest_filter=BoardMutexHolder.Hold"},
+        if (!child_.Start(SelfExecutable(), {},
                           {std::string(kHoldVariable) + "=" + name}, &why)) {
             ADD_FAILURE() << why;
             return false;
