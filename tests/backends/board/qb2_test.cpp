@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "backends/board/board_fixture.h"
+#include "backends/frame_counts.h"
 
 namespace kiru_test {
 namespace {
@@ -224,9 +225,7 @@ TEST_F(Qb2Test, AcquisitionDeliversFrames) {
     EXPECT_EQ(grab.GetVertTiles(), 1u);
     EXPECT_EQ(grab.Stop(), 1);
     EXPECT_EQ(Station::ActiveGrabs("QBM", 0, 0), 0u);
-    KiruFrameCounts counts{};
-    grab.GetFrameCounts(-1, &counts);
-    EXPECT_EQ(counts.produced, counts.delivered + counts.unclaimed + counts.trashed + counts.lost);
+    ExpectCountsAddUp(grab);
     EXPECT_EQ(grab.GetCommPortNum(0, IFW_COMPORT_KIND_1), 4);
     EXPECT_EQ(grab.GetCommPortNum(0, IFW_COMPORT_KIND_0), 0);
 }
