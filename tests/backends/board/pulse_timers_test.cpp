@@ -76,6 +76,8 @@ TEST_F(PulseTimers, OffsetAndDurationOnTheBoardClock) {
             ASSERT_TRUE(WaitUntil([&] { return timer.Done() == 1; }));
             started = timer.StartMicro();
             EXPECT_EQ(timer.Runs(), 1u);
+            EXPECT_EQ(timer.Level(), c.active != 0 ? 1u : 0u);  // the level the board drives
+            EXPECT_EQ(timer.OffsetMicro(), ULONG(offset));
         }
         const std::vector<Write> writes = BoardWrites(c.module, c.reg);
         ASSERT_EQ(writes.size(), c.writes);
