@@ -11,16 +11,8 @@ using kiru::sim::Station;
 
 namespace {
 
-class CameraTest : public kiru::test::StationTest {
+class CameraTest : public kiru::test::CameraStationTest {
 protected:
-    // Loads the station and opens its module `name`, index 0, and camera 0.
-    void OpenCamera(const std::string& text, const char* name = "GEV") {
-        Load(text);
-        module = Open(name);
-        ASSERT_NE(module, nullptr);
-        camera = module->GetCam(0);
-        ASSERT_NE(camera, nullptr);
-    }
     // What GetAcqParam answers: its result and the value.
     std::pair<int, double> Param(ULONG number, ULONG index = 0) {
         double v = -1;
@@ -37,8 +29,6 @@ protected:
         EXPECT_EQ(camera->GetAttr(&a, 1), 1);
         return {a.Width, a.Height, a.BytesPerPixel, a.BitsPerPixel, a.ColorFormat};
     }
-    CICapMod* module = nullptr;
-    CICamera* camera = nullptr;
 };
 
 }  // namespace

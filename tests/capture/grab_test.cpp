@@ -18,12 +18,10 @@ namespace {
 constexpr ULONG kLongWaitMs = 20000;
 
 // A camera with an 8 x 4 sensor, software-triggered unless the test says otherwise.
-class GrabTest : public kiru::test::StationTest {
+class GrabTest : public kiru::test::CameraStationTest {
 protected:
     void OpenCamera(const std::string& extra = "Param.9 = 1\nParam.10 = 0\n", ULONG buffers = 3) {
-        Load("[GEV]\nWidth = 8\nHeight = 4\n" + extra);
-        module = Open("GEV");
-        camera = module->GetCam(0);
+        CameraStationTest::OpenCamera("[GEV]\nWidth = 8\nHeight = 4\n" + extra);
         ring.assign(buffers, std::vector<unsigned char>(32, 0xEE));
         for (auto& b : ring) addresses.push_back(b.data());
     }
@@ -47,8 +45,6 @@ protected:
         return stats;
     }
 
-    CICapMod* module = nullptr;
-    CICamera* camera = nullptr;
     std::vector<std::vector<unsigned char>> ring;
     std::vector<void*> addresses;
     GRAB_EXT_ATTR ext{};

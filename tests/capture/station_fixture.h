@@ -36,4 +36,19 @@ protected:
     std::vector<std::unique_ptr<CICapMod>> modules_;
 };
 
+// A test of one camera: camera 0 of a module of the loaded station.
+class CameraStationTest : public StationTest {
+protected:
+    // Loads station text and opens camera 0 of module `name`, index 0.
+    void OpenCamera(const std::string& text, const char* name = "GEV") {
+        Load(text);
+        module = Open(name);
+        camera = module ? module->GetCam(0) : nullptr;
+        ASSERT_NE(camera, nullptr);
+    }
+
+    CICapMod* module = nullptr;
+    CICamera* camera = nullptr;
+};
+
 }  // namespace kiru::test

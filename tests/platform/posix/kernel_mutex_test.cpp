@@ -5,11 +5,9 @@
 // once every handle is closed (or the holding process has ended).
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <mutex>
 #include <string>
@@ -20,8 +18,7 @@
 #include "platform/event.h"
 #include "platform/mutex.h"
 #include "platform/text.h"
-
-extern char** environ;
+#include "support/child_process.h"
 
 using kiru::platform::Event;
 using kiru_test::OnOtherThread;
@@ -39,25 +36,18 @@ DWORD OtherThreadTakes(HANDLE mutex) {
 }
 
 constexpr const char* kChildName = "KIRU_TEST_NAMED_MUTEX_CHILD";
-constexpr const char* kChildFds = "KIRU_TEST_NAMED_MUTEX_FDS";
-constexpr char kChildSawExisting = 10;
-constexpr char kChildSawNew = 11;
 
-// The helper process: this test program started again with a name and two
-// pipe ends in its environment. It creates the named mutex, writes whether
-// the name existed to the first pipe and keeps the mutex until its other
-// pipe is closed. It runs during static initialisation, so no test runs in
-// the child.
+// The helper process: this test program started again with a mutex name in
+// its environment. It creates the named mutex, prints whether the name
+// existed and keeps the mutex until its standard input closes. It runs
+// during static initialisation, so no test runs in the child.
 int RunAsChildIfAsked() {
     const char* name = std::getenv(kChildName);
-    const char* fds = std::getenv(kChildFds);
-    int answerFd = -1, holdFd = -1;
-    if (!name || !fds || std::sscanf(fds, "%d,%d", &answerFd, &holdFd) != 2) return 0;
+    if (!name) return 0;
     HANDLE mutex = CreateMutexW(nullptr, FALSE, kiru::platform::NarrowToWideString(name).c_str());
-    const char answer = !mutex ? 12 : GetLastError() == ERROR_ALREADY_EXISTS ? kChildSawExisting : kChildSawNew;
-    (void)!::write(answerFd, &answer, 1);
-    char byte;
-    while (::read(holdFd, &byte, 1) > 0) {
+    std::fputs(!mutex ? "failed\n" : GetLastError() == ERROR_ALREADY_EXISTS ? "existing\n" : "new\n", stdout);
+    std::fflush(stdout);
+    while (std::fgetc(stdin) != EOF) {
     }
     CloseHandle(mutex);
     std::_Exit(0);
@@ -68,43 +58,19 @@ const int kChildMarker = RunAsChildIfAsked();
 class Child {
 public:
     explicit Child(const std::string& name) {
-        int answer[2], hold[2];
-        if (::pipe(answer) != 0 || ::pipe(hold) != 0) return;
-        // The child must not inherit the parent's ends, or its pipe never closes.
-        ::fcntl(answer[0], F_SETFD, FD_CLOEXEC);
-        ::fcntl(hold[1], F_SETFD, FD_CLOEXEC);
-        std::vector<std::string> variables;
-        for (char** e = environ; *e; ++e) variables.emplace_back(*e);
-        variables.push_back(std::string(kChildName) + "=" + name);
-        variables.push_back(std::string(kChildFds) + "=" + std::to_string(answer[1]) + "," + std::to_string(hold[0]));
-        std::vector<char*> envp;
-        for (auto& v : variables) envp.push_back(v.data());
-        envp.push_back(nullptr);
-        char exe[] = "/proc/self/exe";
-        char* argv[] = {exe, nullptr};
-        if (::posix_spawn(&pid_, exe, nullptr, nullptr, argv, envp.data()) != 0) pid_ = -1;
-        ::close(answer[1]);
-        ::close(hold[0]);
-        if (pid_ > 0 && ::read(answer[0], &saw_, 1) != 1) saw_ = -1;
-        ::close(answer[0]);
-        holdFd_ = hold[1];
+        std::string why;
+        if (!child_.Start(kiru_test::SelfExecutable(), {}, {std::string(kChildName) + "=" + name}, &why))
+            ADD_FAILURE() << why;
+        child_.ReadUntil("\n");
     }
     ~Child() { End(); }
-    // Whether the name existed when the child created its mutex.
-    char Saw() const { return saw_; }
+    // Whether the name existed when the child created its mutex: "existing\n" or "new\n".
+    const std::string& Saw() const { return child_.Output(); }
     // Lets the child close its handle and end, and reaps it.
-    void End() {
-        if (holdFd_ >= 0) ::close(holdFd_);
-        holdFd_ = -1;
-        int status = 0;
-        if (pid_ > 0) ::waitpid(pid_, &status, 0);
-        pid_ = -1;
-    }
+    void End() { child_.Wait(); }
 
 private:
-    pid_t pid_ = -1;
-    int holdFd_ = -1;
-    char saw_ = 0;
+    kiru_test::ChildProcess child_;
 };
 
 std::string UniqueName(const char* what) {
@@ -265,11 +231,11 @@ TEST(KernelNamedObjects, ANamedMutexIsSharedWithOtherProcessesWhileAHandleIsOpen
     const std::string name = UniqueName("cross");
     HANDLE mutex = CreateMutexW(nullptr, FALSE, Wide(name).c_str());
     ASSERT_NE(mutex, nullptr);
-    EXPECT_EQ(Child(name).Saw(), kChildSawExisting);
+    EXPECT_EQ(Child(name).Saw(), "existing\n");
     CloseHandle(mutex);
 
     Child holder(name);
-    EXPECT_EQ(holder.Saw(), kChildSawNew);
+    EXPECT_EQ(holder.Saw(), "new\n");
     mutex = CreateMutexW(nullptr, TRUE, Wide(name).c_str());
     ASSERT_NE(mutex, nullptr);
     EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);

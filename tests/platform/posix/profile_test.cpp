@@ -81,12 +81,9 @@ TEST_F(ProfileFiles, LongValuesAreCutToTheBuffer) {
     EXPECT_EQ(narrow[11], '#');
 }
 
-TEST(TextConversion, RoundTripsUtf8AndStrayBytes) {
+TEST(TextConversion, StrayBytesSurviveTheRoundTrip) {
     using kiru::platform::NarrowToWideString;
     using kiru::platform::WideToNarrowString;
-    const char utf8[] = "Caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x93\xB7";
-    EXPECT_EQ(NarrowToWideString(utf8), L"Caf\u00E9 \u20AC \U0001F4F7");
-    EXPECT_EQ(WideToNarrowString(NarrowToWideString(utf8).c_str()), utf8);
     // Bytes that are not UTF-8 (a Latin-1 name, a cut sequence, an overlong
     // slash) survive the round trip unchanged.
     const char stray[] = "a\xE9z \xE2\x82 \xC0\xAF";
