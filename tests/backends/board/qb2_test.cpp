@@ -21,8 +21,8 @@ protected:
 TEST_F(Qb2Test, BringUp) {
     Open("Param.83 = 50\nCaps.8 = 2 250000\nParam.16410 = 4.5\nParam.11 = 1\n");
     // The debounce is raised to the board's minimum.
-    for (const auto& [number, value] : {std::pair<ULONG, double>{83, 200.0}, {16403, 1500.0}, {16404, 2.0}, {16398, 3.0}})
-        EXPECT_EQ(Param("QBM", number), value) << number;
+    const std::pair<ULONG, double> params[] = {{83, 200.0}, {16403, 1500.0}, {16404, 2.0}, {16398, 3.0}};
+    for (const auto& [number, value] : params) EXPECT_EQ(Param("QBM", number), value) << number;
     EXPECT_LT(TraceIndex("QBM:0 WriteOutputPort 0 34"), TraceIndex("QBM:0 EnableModuleIo 1 1"));
     IFW_GPI_CONFIG in{};
     grab.GetGPIConfig(0, &in);

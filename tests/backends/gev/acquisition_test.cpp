@@ -1,6 +1,6 @@
 // GigE acquisition: delivery in both loops, stale and lost frames, a camera
-// lost and regained, triggers, start failures, stopping from inside a
-// callback, the synchronised start and the frame bookkeeping.
+// lost and regained, triggers, start failures and reopening, stopping from
+// inside a callback, the synchronised start and the frame bookkeeping.
 #include "backends/frame_counts.h"
 #include "backends/gev/gev_fixture.h"
 
@@ -144,7 +144,14 @@ TEST_F(GevAcquisition, StartFailsWithoutCameraZeroOrItsGrab) {
     grab->DeleteModules(0);
     EXPECT_EQ(grab->Start(), 0);
     EXPECT_EQ(grab->IsGrabRunning(), 0);
+    // One camera is reopened at most every seven seconds, all cameras always.
+    // Another test may have reopened a camera moments ago: the guard is process-wide.
+    EXPECT_TRUE(WaitUntil([&] { return grab->ReCreateModules(0) == 1; }));
+    grab->DeleteModules(0);
+    EXPECT_EQ(grab->ReCreateModules(0), 0);
+    EXPECT_EQ(Station::OpenModuleCount("GEV", 0), 0);
     ASSERT_EQ(grab->ReCreateModules(-1), 1);
+    EXPECT_EQ(Station::OpenModuleCount("GEV", 0), 1);
     ASSERT_TRUE(Station::SetReachable("GEV", 0, 0, false));
     EXPECT_EQ(grab->Start(), 0);
     EXPECT_STREQ(grab->LastError(), "CIGrabGev::Start: Failed to start grab");

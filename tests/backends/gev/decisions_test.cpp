@@ -98,8 +98,8 @@ TEST_F(DecisionTest, RcsPulseTimedFromTheFrame) {
 
 // A TRX channel releases each word its offset after it was queued, on the
 // controller's clock; a restart of the queue (dummy decisions) drops what is
-// still pending.
-TEST_F(DecisionTest, ControllerQueueReleasesAfterTheOffsetAndRestartDrops) {
+// still pending. The controller drives the LEDs too.
+TEST_F(DecisionTest, ControllerQueueReleasesAfterTheOffsetRestartDropsAndLedsToggle) {
     DecisionGev* gev = OpenDecisions(Camera(0) + "[TRX]\n");
     IFW_GPO_CONFIG fail{1, 3000, 1000, IFW_GPO_DRIVER_FAIL_QUEUED, 0};
     gev->SetGPOConfig(0, &fail);
@@ -125,6 +125,14 @@ TEST_F(DecisionTest, ControllerQueueReleasesAfterTheOffsetAndRestartDrops) {
     ASSERT_EQ(dropped.size(), 1u);
     EXPECT_EQ(dropped[0][0], 1);
     EXPECT_EQ(Station::PendingDecisions("TRX", 0, 0).size(), 0u);
+
+    // LED 2 toggles its controller port; LED 3 has none.
+    Station::ClearTrace();
+    gev->ToggleLed(2);
+    gev->ToggleLed(2);
+    gev->ToggleLed(3);
+    EXPECT_EQ(TracedLines("TRX:0 WriteOutputPort"),
+              (TraceLines{"TRX:0 WriteOutputPort 1 16", "TRX:0 WriteOutputPort 0 16"}));
 }
 
 TEST_F(DecisionTest, FailOnGeneralIoWritesThePattern) {
@@ -141,16 +149,6 @@ TEST_F(DecisionTest, NinthOverlappingBoardPulseIsRefused) {
     EXPECT_EQ(grab->GeneratePulseOutPort(0, 1, 5000.0, 5000.0), 0);
     // Above port 6 the common scheduler takes the pulse.
     EXPECT_EQ(grab->GeneratePulseOutPort(7, 1, 5000.0, 5000.0), 1);
-}
-
-TEST_F(DecisionTest, LedsToggleOnTheController) {
-    Open(Camera(0) + "[TRX]\n");
-    Station::ClearTrace();
-    grab->ToggleLed(2);
-    grab->ToggleLed(2);
-    grab->ToggleLed(3);
-    EXPECT_TRUE(TracedInOrder({"TRX:0 WriteOutputPort 1 16", "TRX:0 WriteOutputPort 0 16"}));
-    EXPECT_EQ(Station::Trace().size(), 2u);
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 // GigE modules: camera discovery and its stop and skip rules, what Initialize
-// sends to cameras and I/O controllers, tiling, the queries, the marker-file
-// route and reopening. The cameras' static address entries are
-// the system's own on Windows: posix/ and win32/ test them.
+// sends to cameras and I/O controllers, tiling, the queries and the
+// marker-file route. The cameras' static address entries are the system's
+// own on Windows: posix/ and win32/ test them.
 #include <kiru/cios.h>
 
 #include <filesystem>
@@ -232,18 +232,6 @@ TEST_F(GevTest, MarkerFilesInTheClientFolderNameTheModulesConfiguration) {
     EXPECT_EQ(Station::ConfigFile("TRX", 0), "trxtest.txt");
     grab.reset();
     EXPECT_TRUE(sandbox.Leave());
-}
-
-TEST_F(GevTest, OneCameraIsReopenedAtMostEverySevenSecondsAllCamerasAlways) {
-    Open(Camera(0));
-    grab->DeleteModules(0);
-    // Another test may have reopened a camera moments ago: the guard is process-wide.
-    EXPECT_TRUE(WaitUntil([&] { return grab->ReCreateModules(0) == 1; }));
-    grab->DeleteModules(0);
-    EXPECT_EQ(grab->ReCreateModules(0), 0);
-    EXPECT_EQ(Station::OpenModuleCount("GEV", 0), 0);
-    EXPECT_EQ(grab->ReCreateModules(-1), 1);
-    EXPECT_EQ(Station::OpenModuleCount("GEV", 0), 1);
 }
 
 }  // namespace
