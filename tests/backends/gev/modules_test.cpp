@@ -1,7 +1,6 @@
 // GigE modules: camera discovery and its stop and skip rules, what Initialize
 // sends to cameras and I/O controllers, tiling, the queries and the
-// marker-file route. The cameras' static address entries are the system's
-// own on Windows: posix/ and win32/ test them.
+// marker-file route.
 #include <kiru/cios.h>
 
 #include <filesystem>
