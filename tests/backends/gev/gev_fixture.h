@@ -97,6 +97,11 @@ inline int OnTrash(unsigned char* image, unsigned int frame, std::int64_t, void*
     record->trashed.push_back(image == nullptr ? frame : ~0u);
     return 0;
 }
+// The change-solution callback: stores the solution plus 1000 in an std::atomic<int>.
+inline int OnSolution(unsigned char*, unsigned int value, std::int64_t, void* context) {
+    static_cast<std::atomic<int>*>(context)->store(static_cast<int>(value) + 1000);
+    return 0;
+}
 inline int OnEvent(void* context, IFW_ACQ_EVENT_TYPE event, ULONG value) {
     auto* record = static_cast<Record*>(context);
     std::lock_guard<std::mutex> lock(record->mutex);

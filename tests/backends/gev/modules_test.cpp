@@ -104,11 +104,6 @@ std::vector<std::string> Join(std::vector<std::string> a, const std::vector<std:
     return a;
 }
 
-int OnSolution(unsigned char*, unsigned int value, std::int64_t, void* context) {
-    static_cast<std::atomic<int>*>(context)->store(static_cast<int>(value) + 1000);
-    return 0;
-}
-
 TEST_F(GevTest, InitializeBringsUpEachControllerAndItsSolutionInterrupt) {
     const auto controllerOutputs = OutputLines("16393 1 0,16394 1 0,16395 0 0,16396 1 0,16397 1000 0");
     // clang-format off

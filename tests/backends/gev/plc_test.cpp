@@ -137,11 +137,6 @@ TEST_F(GevTest, TerminateLeavesNoRegistrationBehind) {
     EXPECT_TRUE(Station::SetPlcInputs("RCS", 0, 0, ones, 16));  // nobody is called any more
 }
 
-int OnSolution(unsigned char*, unsigned int value, std::int64_t, void* context) {
-    static_cast<std::atomic<int>*>(context)->store(static_cast<int>(value) + 1000);
-    return 0;
-}
-
 TEST_F(GevTest, SolutionSelectInputsRaiseTheSolutionChange) {
     struct Case {
         const char* station;
