@@ -1,12 +1,13 @@
 // Back-end selection through the exported factory and deleter: which branch
 // each keyword and module list takes (checked with stand-in back-ends put in
-// the table), the fall-back to the emulator, and the factory's account of
-// what it tried.
+// the table, or the built-in table with the real back-ends), the fall-back to
+// the emulator, and the factory's account of what it tried.
 #include <gtest/gtest.h>
 #include <kiru/kiru.h>
 #include <kiru/station.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -46,7 +47,11 @@ bool HasCameras(IXGrab* grab, std::string* why) {
     return false;
 }
 
-// The built-in table's words and modules, with stand-ins; `gevCameras`
+// Which table the factory searches: the built-in table's words and modules
+// with stand-ins (the GigE one answering or not), or the built-in table itself.
+enum Table { kFakes, kSilentGev, kBuiltIn };
+
+// The built-in table's words and modules, with stand-ins; `gevAnswers`
 // decides whether the GigE stand-in answers.
 std::vector<Backend> FakeTable(bool gevAnswers) {
     return {
@@ -67,7 +72,7 @@ int Catch(void* context, char* message) {
 struct Case {
     const char* station;  // modules in enumeration order ("" for none)
     const char* keyword;
-    bool gevAnswers;
+    Table table;
     IFW_IGRABTYPE expected;
     bool bufferCleared;
     const char* told;  // a line the factory's account must hold
@@ -85,7 +90,8 @@ TEST_P(Selection, TakesTheWrittenBranch) {
     const Case& c = GetParam();
     std::string error;
     ASSERT_TRUE(kiru::sim::Station::LoadText(c.station, "modules.ini", &error)) << error;
-    ScopedTable table(FakeTable(c.gevAnswers));
+    std::unique_ptr<ScopedTable> table;
+    if (c.table != kBuiltIn) table = std::make_unique<ScopedTable>(FakeTable(c.table == kFakes));
     g_told.clear();
     kiru::SetFactoryDbgCatcher(&Catch, &g_told);
 
@@ -114,26 +120,32 @@ INSTANTIATE_TEST_SUITE_P(
     Factory, Selection,
     ::testing::Values(
         // The first module of ours decides; another module before it is passed over.
-        Case{kAllModules, "", true, IGRAB_LX2, false, "module \"ABC\" skipped: no back-end drives it"},
-        Case{"[QBM]\n[LXP]\n", "", true, IGRAB_QB2, false, "module \"QBM\" asks for QB2"},
-        Case{"[HVQ]\n", "", true, IGRAB_LX2, false, "module \"HVQ\" asks for LX2"},
-        Case{"[LX]\n[QB]\n", "", true, IGRAB_EMULATOR, false, "no back-end answered: the emulator"},
-        Case{"", "", true, IGRAB_EMULATOR, false, "no capture module answered"},
+        Case{kAllModules, "", kFakes, IGRAB_LX2, false, "module \"ABC\" skipped: no back-end drives it"},
+        Case{"[QBM]\n[LXP]\n", "", kFakes, IGRAB_QB2, false, "module \"QBM\" asks for QB2"},
+        Case{"[HVQ]\n", "", kFakes, IGRAB_LX2, false, "module \"HVQ\" asks for LX2"},
+        Case{"[LX]\n[QB]\n", "", kFakes, IGRAB_EMULATOR, false, "no back-end answered: the emulator"},
+        Case{"", "", kFakes, IGRAB_EMULATOR, false, "no capture module answered"},
         // A keyword matching no test runs enumeration too ("LUXOR2" alone included).
-        Case{kAllModules, "LUXOR2", true, IGRAB_LX2, true, "module \"LXP\" asks for LX2"},
-        Case{"[QBM]\n", "my-emulator", true, IGRAB_QB2, true, "module \"QBM\" asks for QB2"},
+        Case{kAllModules, "LUXOR2", kFakes, IGRAB_LX2, true, "module \"LXP\" asks for LX2"},
+        Case{"[QBM]\n", "my-emulator", kFakes, IGRAB_QB2, true, "module \"QBM\" asks for QB2"},
         // "MARLO" picks by keyword; "LUXOR2" is tested first.
-        Case{kAllModules, "MARLO", true, IGRAB_GEV, true, "GigE chosen (grab type 8)"},
-        Case{kAllModules, "MARLO", false, IGRAB_EMULATOR, true, "GigE skipped: no camera answered"},
-        Case{"", "MARLO LUXOR2", true, IGRAB_LX2, true, "\"LUXOR2\" asks for LX2"},
+        Case{kAllModules, "MARLO", kFakes, IGRAB_GEV, true, "GigE chosen (grab type 8)"},
+        Case{kAllModules, "MARLO", kSilentGev, IGRAB_EMULATOR, true, "GigE skipped: no camera answered"},
+        Case{"", "MARLO LUXOR2", kFakes, IGRAB_LX2, true, "\"LUXOR2\" asks for LX2"},
         // Words that ask for the emulator, or name a tag-only back-end, win over hardware.
-        Case{kAllModules, "EMULATOR", true, IGRAB_EMULATOR, true, "asks for the emulator"},
-        Case{kAllModules, "1394", true, IGRAB_EMULATOR, true, "asks for the emulator"},
-        Case{kAllModules, "TORRIN", true, IGRAB_EMULATOR, true, "asks for the emulator"},
-        Case{kAllModules, "MARLO QB2E", true, IGRAB_EMULATOR, true, "only tags the common layer"},
-        Case{kAllModules, "ELK", true, IGRAB_EMULATOR, true, "only tags the common layer"},
-        Case{kAllModules, "TALON", true, IGRAB_EMULATOR, true, "only tags the common layer"},
-        Case{kAllModules, "QB1", true, IGRAB_EMULATOR, true, "only tags the common layer"}));
+        Case{kAllModules, "EMULATOR", kFakes, IGRAB_EMULATOR, true, "asks for the emulator"},
+        Case{kAllModules, "1394", kFakes, IGRAB_EMULATOR, true, "asks for the emulator"},
+        Case{kAllModules, "TORRIN", kFakes, IGRAB_EMULATOR, true, "asks for the emulator"},
+        Case{kAllModules, "MARLO QB2E", kFakes, IGRAB_EMULATOR, true, "only tags the common layer"},
+        Case{kAllModules, "ELK", kFakes, IGRAB_EMULATOR, true, "only tags the common layer"},
+        Case{kAllModules, "TALON", kFakes, IGRAB_EMULATOR, true, "only tags the common layer"},
+        Case{kAllModules, "QB1", kFakes, IGRAB_EMULATOR, true, "only tags the common layer"},
+        // The built-in table makes the real back-ends; GigE only with a camera answering.
+        Case{kAllModules, "", kBuiltIn, IGRAB_LX2, false, "module \"LXP\" asks for LX2"},
+        Case{"[QBM]\n[LXP]\n", "", kBuiltIn, IGRAB_QB2, false, "module \"QBM\" asks for QB2"},
+        Case{"", "MARLO LUXOR2", kBuiltIn, IGRAB_LX2, true, "\"LUXOR2\" asks for LX2"},
+        Case{"[GEV]\nWidth = 64\nHeight = 48\n", "MARLO", kBuiltIn, IGRAB_GEV, true, "GigE chosen (grab type 8)"},
+        Case{"[TRX]\n", "MARLO", kBuiltIn, IGRAB_EMULATOR, true, "GigE skipped: no \"GEV\" module answered"}));
 
 // A grab object whose Terminate result the deleter must hand back.
 class CountingGrab : public CIGrab {
@@ -154,16 +166,6 @@ TEST(Factory, DeleteReturnsWhatTerminateReturnedAndNullGivesZero) {
     int terminations = 0;
     EXPECT_EQ(KiruGrabDelete(new CountingGrab(&terminations)), 7);
     EXPECT_EQ(terminations, 1);
-}
-
-TEST(Factory, TheEmulatorFromTheFactoryRunsItsLifecycle) {
-    Keyword kw("EMULATOR");
-    IXGrab* grab = KiruGrabInstantiate(kw.buf);
-    ASSERT_NE(grab, nullptr);
-    EXPECT_EQ(grab->Initialize(), 1);
-    EXPECT_EQ(grab->IsGrabInitialized(), 1);
-    EXPECT_EQ(grab->Create(0, 0, 640, 480, 0xFFFFFFFEu, 5, 5000), 1);
-    EXPECT_EQ(KiruGrabDelete(grab), 1);
 }
 
 }  // namespace

@@ -1,41 +1,15 @@
-// The LX2 board back-end on simulated appliances: how the factory finds it,
-// bring-up of "LXP" and "HVQ" boards, acquisition, and what a busy or
-// missing board gives.
+// The LX2 board back-end on simulated appliances: bring-up of "LXP" and
+// "HVQ" boards, acquisition, and what a busy or missing board gives.
 #include <memory>
 #include <thread>
 
 #include "backends/board/board_fixture.h"
+#include "backends/frame_counts.h"
 
 namespace kiru_test {
 namespace {
 
 class Lx2Test : public BoardTest {};
-
-struct Factory {
-    const char* station;
-    const char* keyword;
-    IFW_IGRABTYPE expected;
-};
-
-TEST_F(Lx2Test, FactoryFindsTheBoardByModuleOrder) {
-    const Factory cases[] = {
-        {"[ABC]\n[LXP]\n[QBM]\n", "", IGRAB_LX2},  // the first board module decides
-        {"[QBM]\n[LXP]\n", "", IGRAB_QB2},
-        {"[LXP]\n", "LUXOR2", IGRAB_LX2},          // no keyword test matches: enumeration
-        {"[ABC]\n", "", IGRAB_EMULATOR},                 // no board: the emulator
-        {"", "MARLO LUXOR2", IGRAB_LX2},           // by keyword, whether or not a board answers
-        {"[LXP]\n", "QB2E", IGRAB_EMULATOR},
-    };
-    for (const Factory& c : cases) {
-        Load(c.station);
-        char keyword[16] = {};
-        std::snprintf(keyword, sizeof keyword, "%s", c.keyword);
-        IXGrab* grab = KiruGrabInstantiate(keyword);
-        ASSERT_NE(grab, nullptr);
-        EXPECT_EQ(grab->GetGrabType(), c.expected) << c.station << " / " << c.keyword;
-        EXPECT_EQ(KiruGrabDelete(grab), 1);
-    }
-}
 
 TEST_F(Lx2Test, InitializeBringsUpAnLxpBoard) {
     Load("[LXP]\nCameraFile = \"Sony XC-HR70 Mode1\"\nParam.15 = 40\nParam.14 = 70\nParam.82 = 12\n");
@@ -128,10 +102,7 @@ TEST_F(Lx2Test, AcquisitionDeliversFramesAndStops) {
     EXPECT_NE(grab.GetFramePtr(0), nullptr);
     EXPECT_EQ(grab.Stop(), 1);
     EXPECT_EQ(Station::ActiveGrabs("LXP", 0, 0), 0u);
-    KiruFrameCounts counts{};
-    grab.GetFrameCounts(-1, &counts);
-    EXPECT_EQ(counts.produced, counts.delivered + counts.unclaimed + counts.trashed + counts.lost);
-    EXPECT_EQ(counts.delivered, 3u);
+    EXPECT_EQ(ExpectCountsAddUp(grab).delivered, 3u);
     // Free running restarts the grab with the frame rate of the frame delay.
     grab.SetTriggerMethod(IXGrab::TRIGGER_FREE_RUN);
     ASSERT_EQ(grab.SetFrameDelay(10), 1);

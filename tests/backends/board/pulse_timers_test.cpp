@@ -1,6 +1,6 @@
 // Board pulse timers on a simulated board: the immediate assert of a short
-// offset, the shortened duration, the release on the board clock, and an
-// inverted board.
+// offset, the shortened duration, and the edges on the board clock, on a
+// plain and an inverted board.
 #include <memory>
 
 #include "backends/board/board_fixture.h"
@@ -27,19 +27,6 @@ TEST_F(PulseTimers, Qb2TimerAssertsAtOnceAndReleasesOnTheBoard) {
     EXPECT_EQ(ModuleParam("QBM", 36), 0x400u);
 }
 
-TEST_F(PulseTimers, Lx2TimerOnAnInvertedBoardDrivesTheInverseLevel) {
-    Load("[LXP]\nInfo.4 = 0\nModuleParam.91 = 0\n");
-    std::unique_ptr<CICapMod> board(OrxCreateCaptureModule("LXP", 0, nullptr));
-    ASSERT_NE(board, nullptr);
-    CVixnPulseTimer timer(board.get(), 2, 1, 20.0, 30.0);
-    EXPECT_EQ(timer.Level(), 0u);
-    EXPECT_EQ(timer.OffsetMicro(), 20000u);
-    ASSERT_EQ(timer.Create(), 1);
-    EXPECT_TRUE(WaitUntil([&] { return timer.Done() == 1; }));
-    EXPECT_EQ(ModuleParam("LXP", 91), 0x4u);  // released to the inactive level: set, for level 0
-    EXPECT_EQ(timer.Runs(), 1u);
-}
-
 // The writes a board script made to one register, with the times the
 // station stamped on them.
 struct Write {
@@ -54,18 +41,22 @@ std::vector<Write> BoardWrites(const std::string& module, ULONG reg) {
 }
 
 // Both timers assert bit 4 at the offset and release it after the duration,
-// timed from the script's start on the board clock. Edges may come late on a
-// loaded host (up to `late`), never early.
+// timed from the script's start on the board clock; an inverted board drives
+// the inverse levels. Edges may come late on a loaded host (up to `late`),
+// never early.
 TEST_F(PulseTimers, OffsetAndDurationOnTheBoardClock) {
     const struct {
         const char* module;
         const char* station;
         ULONG reg;
         std::size_t writes;  // assert, then release (written twice on a QB2 board)
-    } cases[] = {{"QBM", "[QBM]\nModuleInfo = 1\n", 36, 3}, {"LXP", "[LXP]\nInfo.4 = 1\nModuleParam.91 = 0\n", 91, 2}};
+        ULONG active;        // bit 4 while asserted
+    } cases[] = {{"QBM", "[QBM]\nModuleInfo = 1\n", 36, 3, 0x10},
+                 {"LXP", "[LXP]\nInfo.4 = 1\nModuleParam.91 = 0\n", 91, 2, 0x10},
+                 {"LXP", "[LXP]\nInfo.4 = 0\nModuleParam.91 = 0\n", 91, 2, 0}};
     const std::int64_t offset = 60000, duration = 120000, late = 150000;  // late: a loaded host
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.module);
+        SCOPED_TRACE(c.station);
         Load(c.station);
         std::unique_ptr<CICapMod> board(OrxCreateCaptureModule(c.module, 0, nullptr));
         ASSERT_NE(board, nullptr);
@@ -85,14 +76,16 @@ TEST_F(PulseTimers, OffsetAndDurationOnTheBoardClock) {
             ASSERT_TRUE(WaitUntil([&] { return timer.Done() == 1; }));
             started = timer.StartMicro();
             EXPECT_EQ(timer.Runs(), 1u);
+            EXPECT_EQ(timer.Level(), c.active != 0 ? 1u : 0u);  // the level the board drives
+            EXPECT_EQ(timer.OffsetMicro(), ULONG(offset));
         }
         const std::vector<Write> writes = BoardWrites(c.module, c.reg);
         ASSERT_EQ(writes.size(), c.writes);
-        EXPECT_EQ(writes[0].value & 0x10, 0x10u);
+        EXPECT_EQ(writes[0].value & 0x10, c.active);
         EXPECT_GE(writes[0].atUs, started + offset);
         EXPECT_LE(writes[0].atUs, created + offset + late);
         for (std::size_t i = 1; i < writes.size(); ++i) {
-            EXPECT_EQ(writes[i].value & 0x10, 0u);
+            EXPECT_EQ(writes[i].value & 0x10, c.active ^ 0x10);
             EXPECT_GE(writes[i].atUs, started + offset + duration);
             EXPECT_LE(writes[i].atUs, created + offset + duration + late);
         }

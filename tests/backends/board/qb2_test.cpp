@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "backends/board/board_fixture.h"
+#include "backends/frame_counts.h"
 
 namespace kiru_test {
 namespace {
@@ -19,10 +20,9 @@ protected:
 
 TEST_F(Qb2Test, BringUp) {
     Open("Param.83 = 50\nCaps.8 = 2 250000\nParam.16410 = 4.5\nParam.11 = 1\n");
-    EXPECT_EQ(Param("QBM", 83), 200.0);  // raised to the board's minimum debounce
-    EXPECT_EQ(Param("QBM", 16403), 1500.0);
-    EXPECT_EQ(Param("QBM", 16404), 2.0);
-    EXPECT_EQ(Param("QBM", 16398), 3.0);
+    // The debounce is raised to the board's minimum.
+    for (const auto& [number, value] : {std::pair<ULONG, double>{83, 200.0}, {16403, 1500.0}, {16404, 2.0}, {16398, 3.0}})
+        EXPECT_EQ(Param("QBM", number), value) << number;
     EXPECT_LT(TraceIndex("QBM:0 WriteOutputPort 0 34"), TraceIndex("QBM:0 EnableModuleIo 1 1"));
     IFW_GPI_CONFIG in{};
     grab.GetGPIConfig(0, &in);
@@ -224,9 +224,7 @@ TEST_F(Qb2Test, AcquisitionDeliversFrames) {
     EXPECT_EQ(grab.GetVertTiles(), 1u);
     EXPECT_EQ(grab.Stop(), 1);
     EXPECT_EQ(Station::ActiveGrabs("QBM", 0, 0), 0u);
-    KiruFrameCounts counts{};
-    grab.GetFrameCounts(-1, &counts);
-    EXPECT_EQ(counts.produced, counts.delivered + counts.unclaimed + counts.trashed + counts.lost);
+    ExpectCountsAddUp(grab);
     EXPECT_EQ(grab.GetCommPortNum(0, IFW_COMPORT_KIND_1), 4);
     EXPECT_EQ(grab.GetCommPortNum(0, IFW_COMPORT_KIND_0), 0);
 }

@@ -1,5 +1,5 @@
-// GigE decisions: the general I/O pattern, result words per mode, the ninth
-// overlapping board pulse, and operations refused before initialization.
+// GigE decisions: the general I/O pattern, result words per mode, the
+// controllers' queues and pulses, and the ninth overlapping board pulse.
 #include "backends/gev/gev_fixture.h"
 #include "capture/sim/sim_clock.h"
 
@@ -133,14 +133,6 @@ TEST_F(DecisionTest, FailOnGeneralIoWritesThePattern) {
     EXPECT_TRUE(TracedInOrder({"GIO:0 WriteOutputPort 1 8", "GIO:0 WriteOutputPort 0 9", "GIO:0 WriteOutputPort 0 10"}));
     EXPECT_EQ(grab->SetDecisionOutput(3, IFW_DECISION_OUTPUT_TYPE(0)), 0);
     EXPECT_EQ(grab->SetDecisionOutput(2, IFW_DECISION_OUTPUT_TYPE(0)), 1);
-}
-
-TEST_F(DecisionTest, RefusedBeforeInitialization) {
-    CIGrabGev idle;
-    EXPECT_EQ(idle.SetPass(0), 0);
-    EXPECT_STREQ(idle.GetLastErrorMsg(), "CIGrab::SetPass: Grab not initialized");
-    EXPECT_EQ(idle.ToggleLed(1), 0);
-    EXPECT_EQ(idle.SetExternalTriggerDelay(5), 0);
 }
 
 TEST_F(DecisionTest, NinthOverlappingBoardPulseIsRefused) {

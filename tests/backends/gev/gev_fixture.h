@@ -110,7 +110,6 @@ protected:
     void TearDown() override {
         record.Open();  // a test that failed while callbacks were held lets them go
         grab.reset();
-        kiru::SetFactoryDbgCatcher(nullptr, nullptr);
         Station::Reset();
     }
     void Load(const std::string& text) {

@@ -46,7 +46,6 @@ TEST_F(GpioTest, LineRecordPerControllerMix) {
         EXPECT_EQ(attr.outputs[c.output].flags, c.outputFlags);
         grab.reset();
     }
-    EXPECT_EQ(CIGrabGev().GetGpioAttr(nullptr), 0);
 }
 
 TEST_F(GpioTest, InputsMaskedBySolutionBits) {
@@ -60,9 +59,13 @@ TEST_F(GpioTest, InputsMaskedBySolutionBits) {
         EXPECT_EQ(grab->GetGPInputValue(0), c.solution) << c.bits;
         EXPECT_EQ(grab->GetGPInputValue(1), 0xFFu) << c.bits;
     }
+    // Before initialization lines, decisions and LEDs are refused.
     CIGrabGev idle;
     EXPECT_EQ(idle.GetGPInputValue(1), 0u);
     EXPECT_STREQ(idle.GetLastErrorMsg(), "CIGrabGev::GetGPInputValue: Grab not initialized");
+    EXPECT_EQ(idle.SetPass(0), 0);
+    EXPECT_STREQ(idle.GetLastErrorMsg(), "CIGrab::SetPass: Grab not initialized");
+    EXPECT_EQ(idle.ToggleLed(1) + idle.SetExternalTriggerDelay(5) + idle.GetGpioAttr(nullptr), 0);
 }
 
 TEST_F(GpioTest, LineConfigurationReachesTheController) {

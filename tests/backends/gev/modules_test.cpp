@@ -1,6 +1,6 @@
 // GigE modules: camera discovery and its stop and skip rules, what Initialize
 // sends to cameras and I/O controllers, tiling, the queries, the marker-file
-// route, reopening and the factory. The cameras' static address entries are
+// route and reopening. The cameras' static address entries are
 // the system's own on Windows: posix/ and win32/ test them.
 #include <kiru/cios.h>
 
@@ -244,21 +244,6 @@ TEST_F(GevTest, OneCameraIsReopenedAtMostEverySevenSecondsAllCamerasAlways) {
     EXPECT_EQ(Station::OpenModuleCount("GEV", 0), 0);
     EXPECT_EQ(grab->ReCreateModules(-1), 1);
     EXPECT_EQ(Station::OpenModuleCount("GEV", 0), 1);
-}
-
-TEST_F(GevTest, FactoryKeepsTheGigEObjectOnlyWithAGigECamera) {
-    kiru::SetFactoryDbgCatcher(&Tell, nullptr);
-    for (const bool camera : {true, false}) {
-        Load(camera ? Camera(0) : "[TRX]\n");
-        g_told.clear();
-        char keyword[16] = "MARLO";
-        IXGrab* made = KiruGrabInstantiate(keyword);
-        ASSERT_NE(made, nullptr);
-        EXPECT_EQ(made->GetGrabType(), camera ? IGRAB_GEV : IGRAB_EMULATOR);
-        const std::string skipped = "KiruGrabInstantiate: GigE skipped: no \"GEV\" module answered";
-        EXPECT_EQ(std::count(g_told.begin(), g_told.end(), skipped), camera ? 0 : 1);
-        KiruGrabDelete(made);
-    }
 }
 
 }  // namespace
