@@ -84,16 +84,23 @@ TEST_F(CameraTest, NumberedParametersAndStoredValuesRoundTripPerIndexAndRespectC
         EXPECT_EQ(camera->IsParamSupported(number), number == 0x4009 || number == 79 ? 0 : 1) << number;
 }
 
-TEST_F(CameraTest, TextParametersAreAddressesAndCanBeReplaced) {
-    OpenCamera("[GEV:0]\nText.67 = Marlo TS-2\nText.0x4010 = 0815\n");
+TEST_F(CameraTest, StationTextFormsAndTextParametersAsReplaceableAddresses) {
+    // Comments, quotes, number forms and keys in any case, as station files have them.
+    OpenCamera("# station\n[GEV:0]   \nWidth = 0x280 ; hexadecimal\nHeight = 480\t# decimal\n"
+               "Text.67 = \"Marlo TS; #2\"  ; quoted\nText.0x4010 = A#1\nParam.0x4000 = 1.5e3\nparam.22 = -4\n"
+               "CH0.REG.0x0A08 = 7\n");
+    EXPECT_EQ(std::get<0>(Attributes()) * 1000 + std::get<1>(Attributes()), 640480u);
+    EXPECT_EQ(Param(0x4000), std::make_pair(1, 1500.0));
+    EXPECT_EQ(Param(22), std::make_pair(1, -4.0));
+    EXPECT_EQ(camera->ReadReg(0x0A08), 7u);
     const char* before = reinterpret_cast<const char*>(static_cast<std::uintptr_t>(Param(67).second));
-    EXPECT_STREQ(before, "Marlo TS-2");
-    EXPECT_EQ(Text(0x4010), "0815");
+    EXPECT_STREQ(before, "Marlo TS; #2");
+    EXPECT_EQ(Text(0x4010), "A#1");
     EXPECT_EQ(Text(0x400E), "192.168.10.10");  // the default identity of GEV index 0
     const char* replacement = "Wren 5";
     ASSERT_EQ(camera->SetAcqParam(67, static_cast<double>(reinterpret_cast<std::uintptr_t>(replacement)), 0), 1);
     EXPECT_EQ(Text(67), "Wren 5");
-    EXPECT_STREQ(before, "Marlo TS-2");  // an address handed out earlier stays readable
+    EXPECT_STREQ(before, "Marlo TS; #2");  // an address handed out earlier stays readable
     EXPECT_EQ(Station::Trace().back(), "GEV:0/0 SetAcqParam 67 Wren 5 0");
     std::string text;
     EXPECT_TRUE(Station::GetText("GEV", 0, 0, 67, &text));

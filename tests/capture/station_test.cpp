@@ -75,28 +75,6 @@ TEST_F(StationFileTest, BadLinesNameFileAndLineAndLoadNothing) {
     EXPECT_EQ(EnumeratedNames(), std::vector<std::string>{"QBM"});
 }
 
-TEST_F(StationFileTest, CommentsQuotesAndNumberForms) {
-    Load("# station\n[GEV]   \nWidth = 0x280 ; hexadecimal\nHeight = 480\t# decimal\n"
-         "Text.67 = \"Marlo TS; #2\"  ; quoted\nText.0x4010 = A#1\nParam.0x4000 = 1.5e3\nparam.22 = -4\n"
-         "CH0.REG.0x0A08 = 7\n");
-    CICamera* camera = Open("GEV")->GetCam(0);
-    ORV_CAM_ATTR a{};
-    camera->GetAttr(&a, 1);
-    EXPECT_EQ(a.Width, 640u);
-    EXPECT_EQ(a.Height, 480u);
-    std::string text;
-    Station::GetText("GEV", 0, 0, 67, &text);
-    EXPECT_EQ(text, "Marlo TS; #2");
-    Station::GetText("GEV", 0, 0, 0x4010, &text);
-    EXPECT_EQ(text, "A#1");
-    double v = 0;
-    Station::GetParam("GEV", 0, 0, 0x4000, &v);
-    EXPECT_EQ(v, 1500.0);
-    Station::GetParam("GEV", 0, 0, 22, &v);
-    EXPECT_EQ(v, -4.0);
-    EXPECT_EQ(camera->ReadReg(0x0A08), 7u);
-}
-
 TEST_F(StationFileTest, EnumerationFollowsTheFileAndModulesOpenAsTheirKind) {
     EXPECT_EQ(EnumeratedNames(), std::vector<std::string>{});
     Load("[AB]\n[QBM:0]\nModuleInfo = 5\n[GEV]\n[TRX]\n[RCS]\n[USB:2]\n[GIO]\n[LXP:1]\n");
